@@ -1,0 +1,3 @@
+#include "program.hpp"
+
+int main() { audio::run_program(); }

@@ -1,0 +1,28 @@
+#pragma once
+// The info file tells the controlling application how to reach the program:
+// {"port":…,"token":"…","pid":…} on one line, replaced atomically.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "os/error.hpp"
+
+namespace common {
+
+// The info-file path with its extension replaced by "json.tmp".
+[[nodiscard]] std::string temporary_path_for(std::string_view info_path);
+
+[[nodiscard]] std::string format_info_json(std::uint16_t port, std::string_view token, std::uint32_t pid);
+
+// Writes the text to the temporary path beside the info file and renames it
+// over the info file, so a reader sees the old or the new file whole.
+[[nodiscard]] os::Result<void> write_info_file(std::string_view path, std::string_view text);
+
+// Whether the file reads as UTF-8 text that contains the token.
+[[nodiscard]] bool is_own_info_file(std::string_view path, std::string_view token);
+
+// Whether the bytes are well-formed UTF-8.
+[[nodiscard]] bool is_valid_utf8(std::string_view bytes);
+
+}  // namespace common

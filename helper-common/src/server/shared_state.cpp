@@ -1,0 +1,20 @@
+#include "server/shared_state.hpp"
+
+namespace server {
+
+bool idle_limit_passed(std::chrono::steady_clock::time_point since,
+                       std::chrono::steady_clock::time_point now, IdleLimit limit) {
+    using namespace std::chrono;
+    if (since >= now) {
+        return false;
+    }
+    const auto elapsed = duration_cast<nanoseconds>(now - since);
+    const auto whole_seconds = static_cast<std::uint64_t>(duration_cast<seconds>(elapsed).count());
+    const auto sub_second = elapsed - duration_cast<seconds>(elapsed);
+    if (whole_seconds != limit.seconds) {
+        return whole_seconds > limit.seconds;
+    }
+    return sub_second.count() > 0;
+}
+
+}  // namespace server

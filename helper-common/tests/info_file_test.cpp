@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "data_folder.hpp"
+#include "info_file.hpp"
+#include "os/fs.hpp"
+#include "server/shared_state.hpp"
+#include "support/scoped_env.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A fresh folder for one test, removed afterwards.
+class TempFolder {
+public:
+    TempFolder() {
+        static int counter = 0;
+        path_ = fs::temp_directory_path() /
+                ("brq-info-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                 std::to_string(counter++) + "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(path_);
+        fs::create_directories(path_);
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    [[nodiscard]] std::string path(const std::string& name = "") const {
+        return name.empty() ? path_.string() : (path_ / name).string();
+    }
+
+private:
+    fs::path path_;
+};
+
+std::string read(const std::string& path) { return os::read_file(path).value_or("<missing>"); }
+
+TEST(InfoFile, TextIsOneLineOfJsonInFixedOrder) {
+    EXPECT_EQ(common::format_info_json(54321, "abcdefghijklmnop", 4242),
+              R"({"port":54321,"token":"abcdefghijklmnop","pid":4242})");
+    EXPECT_EQ(common::format_info_json(0, "A-_b", 4294967295u), R"({"port":0,"token":"A-_b","pid":4294967295})");
+}
+
+TEST(InfoFile, TemporaryPathReplacesTheExtension) {
+    const std::string sep(1, os::PATH_SEPARATOR);
+    const struct {
+        std::string info;
+        std::string temporary;
+    } cases[] = {
+        {"audio.json", "audio.json.tmp"},
+        {"info.txt", "info.json.tmp"},
+        {"info", "info.json.tmp"},
+        {".hidden", ".hidden.json.tmp"},
+        {"a.b.c", "a.b.json.tmp"},
+        {"dir.d" + sep + "info", "dir.d" + sep + "info.json.tmp"},
+        {"dir" + sep + "..", "dir" + sep + "...json.tmp"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(common::temporary_path_for(c.info), c.temporary) << c.info;
+    }
+}
+
+TEST(InfoFile, WriteCreatesMissingFoldersAndLeavesOnlyTheFile) {
+    TempFolder folder;
+    const std::string path = os::join_path(os::join_path(folder.path(), "a"), "b" + std::string(1, os::PATH_SEPARATOR) + "info");
+    ASSERT_TRUE(common::write_info_file(path, "{\"port\":1}").has_value());
+    EXPECT_EQ(read(path), "{\"port\":1}");
+    EXPECT_FALSE(os::path_exists(common::temporary_path_for(path)));
+}
+
+TEST(InfoFile, WriteReplacesAnExistingFileWhole) {
+    TempFolder folder;
+    const std::string path = folder.path("audio.json");
+    ASSERT_TRUE(common::write_info_file(path, std::string(500, 'x')).has_value());
+    ASSERT_TRUE(common::write_info_file(path, "new").has_value());
+    EXPECT_EQ(read(path), "new");
+}
+
+#ifndef _WIN32
+TEST(InfoFile, FileAndTemporaryAreOwnerOnly) {
+    TempFolder folder;
+    const std::string path = folder.path("audio.json");
+    ASSERT_TRUE(common::write_info_file(path, "secret").has_value());
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+}
+#endif
+
+TEST(InfoFile, WriteFailureIsReportedWithTheSystemText) {
+    TempFolder folder;
+    // A plain file where a folder is needed.
+    ASSERT_TRUE(os::write_private_file(folder.path("blocker"), "x").has_value());
+    auto written = common::write_info_file(os::join_path(folder.path("blocker"), "audio.json"), "{}");
+    ASSERT_FALSE(written.has_value());
+    EXPECT_NE(written.error().text().find("(os error "), std::string::npos) << written.error().text();
+}
+
+TEST(InfoFile, OwnershipIsTheTokenAsASubstringOfValidUtf8) {
+    TempFolder folder;
+    const std::string path = folder.path("audio.json");
+    const std::string token = "abcdefghijklmnop";
+    EXPECT_FALSE(common::is_own_info_file(path, token)) << "missing file";
+    ASSERT_TRUE(os::write_private_file(path, common::format_info_json(1, token, 2)).has_value());
+    EXPECT_TRUE(common::is_own_info_file(path, token));
+    EXPECT_FALSE(common::is_own_info_file(path, "ABCDEFGHIJKLMNOP")) << "case-sensitive";
+    ASSERT_TRUE(os::write_private_file(path, "{\"token\":\"abcdefghijklmnop\xff\"}").has_value());
+    EXPECT_FALSE(common::is_own_info_file(path, token)) << "not UTF-8";
+    ASSERT_TRUE(os::write_private_file(path, "xx abcdefghijklmnop não").has_value());
+    EXPECT_TRUE(common::is_own_info_file(path, token)) << "the JSON is not parsed";
+}
+
+TEST(Utf8, AcceptsWellFormedAndRejectsMalformed) {
+    EXPECT_TRUE(common::is_valid_utf8(""));
+    EXPECT_TRUE(common::is_valid_utf8("ação \xF0\x9F\x8E\xB5 \xEF\xBF\xBF"));
+    const char* bad[] = {"\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\x80", "\xE2\x82", "\xF5\x80\x80\x80"};
+    for (const char* b : bad) {
+        EXPECT_FALSE(common::is_valid_utf8(b)) << ::testing::PrintToString(std::string(b));
+    }
+}
+
+class DataFolder : public ::testing::Test {
+protected:
+    TempFolder base;
+    support::ScopedEnv appdata{"APPDATA", base.path()};
+    std::string new_folder = os::join_path(base.path(), "Brenquosta");
+    std::string old_folder = os::join_path(base.path(), "discord-quorvel");
+};
+
+TEST_F(DataFolder, NewFolderWhenTheOldOneIsAbsentAndNothingIsCreated) {
+    EXPECT_EQ(common::resolve_data_folder(), new_folder);
+    EXPECT_FALSE(os::path_exists(new_folder));
+}
+
+TEST_F(DataFolder, OldFolderWhileItExistsWithoutTheMarker) {
+    ASSERT_TRUE(os::create_directories(old_folder).has_value());
+    EXPECT_EQ(common::resolve_data_folder(), old_folder);
+    ASSERT_TRUE(os::create_directories(new_folder).has_value());
+    EXPECT_EQ(common::resolve_data_folder(), old_folder) << "a new folder alone does not migrate";
+}
+
+TEST_F(DataFolder, MarkerOfAnyKindSelectsTheNewFolder) {
+    ASSERT_TRUE(os::create_directories(old_folder).has_value());
+    ASSERT_TRUE(os::create_directories(os::join_path(new_folder, ".migrated")).has_value());
+    EXPECT_EQ(common::resolve_data_folder(), new_folder);
+}
+
+TEST_F(DataFolder, OldNameAsAPlainFileIsIgnored) {
+    ASSERT_TRUE(os::write_private_file(old_folder, "").has_value());
+    EXPECT_EQ(common::resolve_data_folder(), new_folder);
+}
+
+TEST(DataFolderWithoutBase, EmptyAppdataGivesRelativeFolders) {
+    support::ScopedEnv appdata{"APPDATA", std::string()};
+    EXPECT_EQ(common::resolve_data_folder(), "Brenquosta");
+}
+
+TEST(IdleLimit, PassesOnlyWhenStrictlyGreater) {
+    using namespace std::chrono;
+    const steady_clock::time_point t0{seconds(1000)};
+    const server::IdleLimit two{2};
+    EXPECT_FALSE(server::idle_limit_passed(t0, t0 + seconds(2), two));
+    EXPECT_TRUE(server::idle_limit_passed(t0, t0 + seconds(2) + nanoseconds(1), two));
+    EXPECT_TRUE(server::idle_limit_passed(t0, t0 + seconds(3), two));
+    EXPECT_FALSE(server::idle_limit_passed(t0, t0 + milliseconds(1999), two));
+    EXPECT_FALSE(server::idle_limit_passed(t0 + seconds(5), t0, two)) << "since after now counts as 0";
+    EXPECT_FALSE(server::idle_limit_passed(t0, t0, server::IdleLimit{0}));
+    EXPECT_TRUE(server::idle_limit_passed(t0, t0 + nanoseconds(1), server::IdleLimit{0}));
+    EXPECT_FALSE(server::idle_limit_passed(t0, t0 + hours(1000000), server::IdleLimit{UINT64_MAX}));
+}
+
+}  // namespace

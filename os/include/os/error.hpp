@@ -1,0 +1,46 @@
+#pragma once
+// Errors reported by the operating system, as values.
+
+#include <cstdint>
+#include <expected>
+#include <string>
+
+namespace os {
+
+enum class ErrorKind {
+    TimedOut,     // a receive or send time-out expired (Windows: WSAETIMEDOUT)
+    WouldBlock,   // no data within the time-out (POSIX: EAGAIN)
+    Interrupted,
+    Other,
+};
+
+// A failed system call: the platform's error number (errno, GetLastError or
+// WSAGetLastError), or a fixed text for failures that have no number.
+struct SysError {
+    int code = 0;
+    const char* fixed_text = nullptr;
+
+    // "{system message} (os error {code})", or the fixed text.
+    [[nodiscard]] std::string text() const;
+    [[nodiscard]] ErrorKind kind() const;
+    [[nodiscard]] bool is_timeout() const {
+        auto k = kind();
+        return k == ErrorKind::TimedOut || k == ErrorKind::WouldBlock;
+    }
+};
+
+template <class T>
+using Result = std::expected<T, SysError>;
+
+// The calling thread's last error (errno or GetLastError).
+[[nodiscard]] SysError last_error();
+// The calling thread's last socket error (errno or WSAGetLastError).
+[[nodiscard]] SysError last_socket_error();
+// The error a receive reports when its time-out expires on this platform.
+[[nodiscard]] SysError timeout_error();
+
+// The system's own message for an error number, without trailing blanks or
+// line breaks; empty when the system has none.
+[[nodiscard]] std::string system_message(int code);
+
+}  // namespace os

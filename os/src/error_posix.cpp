@@ -1,0 +1,44 @@
+#include <cerrno>
+#include <cstring>
+
+#include "os/error.hpp"
+
+namespace os {
+
+std::string system_message(int code) {
+    char buffer[256] = {};
+    // The GNU strerror_r returns the text, which may or may not be the buffer.
+    const char* text = strerror_r(code, buffer, sizeof buffer);
+    return text != nullptr ? std::string(text) : std::string();
+}
+
+std::string SysError::text() const {
+    if (fixed_text != nullptr) {
+        return fixed_text;
+    }
+    std::string message = system_message(code);
+    std::string suffix = "os error " + std::to_string(code);
+    return message.empty() ? suffix : message + " (" + suffix + ")";
+}
+
+ErrorKind SysError::kind() const {
+    if (fixed_text != nullptr) {
+        return ErrorKind::Other;
+    }
+    switch (code) {
+        case EAGAIN:
+            return ErrorKind::WouldBlock;
+        case ETIMEDOUT:
+            return ErrorKind::TimedOut;
+        case EINTR:
+            return ErrorKind::Interrupted;
+        default:
+            return ErrorKind::Other;
+    }
+}
+
+SysError last_error() { return SysError{errno}; }
+SysError last_socket_error() { return SysError{errno}; }
+SysError timeout_error() { return SysError{EAGAIN}; }
+
+}  // namespace os

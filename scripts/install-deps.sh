@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs the packages the builds and tests need, when they are missing.
+set -euo pipefail
+packages=(
+    g++ cmake ninja-build libgtest-dev googletest
+    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
+    clang-16 libclang-rt-16-dev
+    python3 python3-websockets
+)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
