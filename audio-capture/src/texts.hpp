@@ -30,4 +30,12 @@ inline constexpr std::string_view NO_PID_OPTION = "--exclude-pid ou --include-pi
 inline constexpr std::string_view BOTH_PID_OPTIONS = "--exclude-pid e --include-pid são mutuamente exclusivos";
 inline constexpr std::string_view NO_TOKEN = "--token é obrigatório";
 
+// Session.
+inline constexpr std::string_view CAPTURE_STARTED = "captura iniciada";
+inline constexpr std::string_view CAPTURE_START_FAILED = "falha ao iniciar a captura: ";
+inline constexpr std::string_view CLIENT_DISCONNECTED = "cliente desconectado";
+inline constexpr std::string_view CAPTURE_THREAD_FAILED = "thread de captura: ";
+inline constexpr std::string_view CAPTURE_START_TIMED_OUT = "a captura não iniciou a tempo";
+inline constexpr std::string_view CAPTURE_ENDED = "captura encerrada";
+
 }  // namespace audio::texts

@@ -1,0 +1,182 @@
+#include "session.hpp"
+
+#include <optional>
+#include <variant>
+
+#include "capture/capture_texts.hpp"
+#include "capture/capture_thread.hpp"
+#include "log.hpp"
+#include "messages.hpp"
+#include "os/thread.hpp"
+#include "texts.hpp"
+
+namespace audio {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using server::WebSocket;
+
+std::unexpected<std::string> failure(std::string text) { return std::unexpected(std::move(text)); }
+
+// Starts the capture thread and waits for its report. Returns the start error
+// text, or nothing once capture runs.
+std::optional<std::string> start_capture(CaptureHandle& capture, const server::SessionConfig& config,
+                                         protocol::FrameSender frames, CaptureBody body) {
+    auto [start_sender, start_receiver] = capture::make_start_channel();
+    capture::CaptureContext context{std::move(frames), std::move(start_sender), config.mode, config.target_pid,
+                                    capture.stop_flag(), log_line};
+    auto thread = os::spawn_thread(capture::CAPTURE_THREAD_NAME,
+                                   [body, context = std::move(context)]() mutable { body(std::move(context)); });
+    if (!thread) {
+        return std::string(texts::CAPTURE_THREAD_FAILED) + thread.error().text();
+    }
+    capture.attach(std::move(*thread));
+
+    auto report = start_receiver.recv_until(Clock::now() + START_TIMEOUT);
+    if (!report) {
+        // Nothing within the limit, or the thread ended without a report.
+        return std::string(texts::CAPTURE_START_TIMED_OUT);
+    }
+    if (const auto* failed = std::get_if<capture::Failed>(&*report)) {
+        return failed->text;
+    }
+    return std::nullopt;
+}
+
+// Forwards the frame that arrived and every frame already waiting behind it,
+// then flushes once.
+std::expected<void, std::string> forward_frames(WebSocket& connection, protocol::Frame first,
+                                                protocol::FrameReceiver& frames) {
+    if (auto written = connection.write_binary(first.bytes()); !written) {
+        return failure(written.error().text());
+    }
+    while (auto next = frames.try_recv()) {
+        if (auto written = connection.write_binary(next->bytes()); !written) {
+            return failure(written.error().text());
+        }
+    }
+    return flush_pending(connection);
+}
+
+// What one poll of the client decided.
+enum class PollOutcome { KeepStreaming, ClientLeft };
+
+std::expected<PollOutcome, std::string> poll_client(WebSocket& connection) {
+    for (int i = 0; i < MAX_READS_PER_POLL; ++i) {
+        auto message = connection.read();
+        if (!message) {
+            const server::WsError& error = message.error();
+            if (error.is_timeout()) {
+                return PollOutcome::KeepStreaming;
+            }
+            if (error.is_closed()) {
+                return PollOutcome::ClientLeft;
+            }
+            return failure(error.text());
+        }
+        switch (message->kind) {
+            case server::MessageKind::Close:
+                return PollOutcome::ClientLeft;
+            case server::MessageKind::Ping:
+                // The layer has queued the pong; send it now, not with the next frame.
+                if (auto flushed = flush_pending(connection); !flushed) {
+                    return std::unexpected(flushed.error());
+                }
+                break;
+            default:
+                break;  // text, binary and pong messages have no effect
+        }
+    }
+    return PollOutcome::KeepStreaming;
+}
+
+// The streaming loop; its result is the session's end text, if any.
+std::expected<void, std::string> stream_frames(WebSocket& connection, server::SharedState& state,
+                                               std::uint64_t generation, protocol::FrameReceiver& frames) {
+    auto poll_deadline = Clock::now() + POLL_INTERVAL;
+    for (;;) {
+        if (state.session_generation.load() != generation) {
+            return {};  // a newer client has been authenticated
+        }
+        auto frame = frames.recv_until(poll_deadline);
+        if (frame) {
+            if (auto forwarded = forward_frames(connection, std::move(*frame), frames); !forwarded) {
+                return forwarded;
+            }
+        } else if (frame.error() == RecvError::Disconnected) {
+            return failure(std::string(texts::CAPTURE_ENDED));
+        }
+        if (Clock::now() < poll_deadline) {
+            continue;
+        }
+        auto polled = poll_client(connection);
+        if (!polled) {
+            return std::unexpected(polled.error());
+        }
+        if (*polled == PollOutcome::ClientLeft) {
+            return {};
+        }
+        poll_deadline = Clock::now() + POLL_INTERVAL;
+    }
+}
+
+}  // namespace
+
+void CaptureHandle::stop_capture() {
+    stop_->exchange(true);
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+std::expected<void, std::string> flush_pending(WebSocket& connection) {
+    auto flushed = connection.flush();
+    if (!flushed && !(flushed.error().kind() == server::WsErrorKind::Io &&
+                      flushed.error().io_error().kind() == os::ErrorKind::WouldBlock)) {
+        return failure(flushed.error().text());
+    }
+    return {};
+}
+
+std::expected<void, std::string> run_session(WebSocket& connection, const server::SessionConfig& config,
+                                             server::SharedState& state, std::uint64_t generation) {
+    return run_session_with(connection, config, state, generation, capture::capture_thread);
+}
+
+std::expected<void, std::string> run_session_with(WebSocket& connection, const server::SessionConfig& config,
+                                                  server::SharedState& state, std::uint64_t generation,
+                                                  CaptureBody body) {
+    if (auto sent = connection.send(server::Message::text(format_message())); !sent) {
+        return failure(sent.error().text());
+    }
+
+    // Declared before the capture handle, so that the receiving end outlives
+    // the join: a normal stop never looks like a vanished session.
+    auto [frame_sender, frames] = protocol::make_frame_channel();
+    CaptureHandle capture;
+
+    if (auto start_error = start_capture(capture, config, std::move(frame_sender), body)) {
+        capture.stop_capture();
+        log_line(std::string(texts::CAPTURE_START_FAILED) + *start_error);
+        (void)connection.send(server::Message::text(error_message(*start_error)));
+        (void)connection.close();
+        (void)connection.flush();
+        return failure(std::move(*start_error));
+    }
+    log_line(texts::CAPTURE_STARTED);
+
+    if (auto set = connection.stream().set_read_timeout(READ_TIMEOUT); !set) {
+        capture.stop_capture();
+        return failure(set.error().text());
+    }
+
+    auto ended = stream_frames(connection, state, generation, frames);
+
+    capture.stop_capture();
+    (void)connection.close();
+    (void)connection.flush();
+    log_line(texts::CLIENT_DISCONNECTED);
+    return ended;
+}
+
+}  // namespace audio

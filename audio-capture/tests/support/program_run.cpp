@@ -1,0 +1,166 @@
+#include "support/program_run.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
+#include "os/fs.hpp"
+#include "os/process.hpp"
+
+namespace e2e {
+namespace fs = std::filesystem;
+
+TestFolder::TestFolder() {
+    static std::atomic<int> counter{0};
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string name = std::string("brq-e2e-") + (info ? info->name() : "x") + "-" +
+                             std::to_string(os::current_pid()) + "-" + std::to_string(counter++);
+    const fs::path path = fs::temp_directory_path() / name;
+    fs::remove_all(path);
+    fs::create_directories(path);
+    path_ = path.string();
+}
+
+TestFolder::~TestFolder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+}
+
+std::string TestFolder::path(const std::string& name) const {
+    return name.empty() ? path_ : os::join_path(path_, name);
+}
+
+std::vector<LogRecord> parse_log(const std::string& content) {
+    std::vector<LogRecord> records;
+    std::size_t start = 0;
+    while (start < content.size()) {
+        std::size_t end = content.find('\n', start);
+        if (end == std::string::npos) {
+            ADD_FAILURE() << "log does not end with a line feed: " << content.substr(start);
+            end = content.size();
+        }
+        const std::string line = content.substr(start, end - start);
+        start = end + 1;
+        // "{seconds} [audio:{pid}] {message}"
+        const auto blank = line.find(' ');
+        const auto close = line.find("] ");
+        const bool is_record = blank != std::string::npos && blank > 0 &&
+                               line.find_first_not_of("0123456789") == blank &&
+                               line.compare(blank, 8, " [audio:") == 0 && close != std::string::npos;
+        if (!is_record) {
+            if (records.empty()) {
+                ADD_FAILURE() << "log starts with a line that is not a record: " << line;
+                continue;
+            }
+            records.back().message += "\n" + line;  // continuation of a multi-line message
+            continue;
+        }
+        LogRecord record;
+        record.pid = static_cast<std::uint32_t>(std::stoul(line.substr(blank + 8, close - blank - 8)));
+        record.message = line.substr(close + 2);
+        records.push_back(std::move(record));
+    }
+    return records;
+}
+
+std::vector<std::string> messages_of(const std::vector<LogRecord>& records) {
+    std::vector<std::string> messages;
+    for (const auto& record : records) messages.push_back(record.message);
+    return messages;
+}
+
+std::optional<ParsedInfo> parse_info(const std::string& text) {
+    // {"port":N,"token":"T","pid":N}
+    const std::string p1 = "{\"port\":", p2 = ",\"token\":\"", p3 = "\",\"pid\":";
+    if (!text.starts_with(p1) || !text.ends_with("}")) return std::nullopt;
+    const auto token_at = text.find(p2);
+    const auto pid_at = text.find(p3);
+    if (token_at == std::string::npos || pid_at == std::string::npos) return std::nullopt;
+    const std::string port = text.substr(p1.size(), token_at - p1.size());
+    const std::string pid = text.substr(pid_at + p3.size(), text.size() - 1 - pid_at - p3.size());
+    auto digits = [](const std::string& s) {
+        return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos &&
+               (s.size() == 1 || s[0] != '0');
+    };
+    if (!digits(port) || !digits(pid)) return std::nullopt;
+    ParsedInfo info;
+    info.port = static_cast<std::uint16_t>(std::stoul(port));
+    info.token = text.substr(token_at + p2.size(), pid_at - token_at - p2.size());
+    info.pid = static_cast<std::uint32_t>(std::stoul(pid));
+    return info;
+}
+
+support::ChildProcess start_watched(const std::vector<std::string>& extra_args) {
+    auto child = support::ChildProcess::spawn(BRQ_WATCHED_PATH, extra_args);
+    if (!child) {
+        ADD_FAILURE() << "cannot start the watched process: " << child.error();
+        std::abort();
+    }
+    return std::move(*child);
+}
+
+ProgramRun::ProgramRun(std::vector<std::string> args, support::EnvOverrides env)
+    : log_path_(folder_.path("audio.log")) {
+    start(std::move(args), std::move(env));
+}
+
+void ProgramRun::start(std::vector<std::string> args, support::EnvOverrides env) {
+    for (auto& arg : args) {
+        if (arg == "{info}") {
+            arg = info_path();
+        } else if (arg.starts_with("{dir}")) {
+            arg = folder_.path() + arg.substr(5);
+        }
+    }
+    env.try_emplace("QUORVEL_AUDIO_LOG", log_path_);
+    env.try_emplace("APPDATA", appdata());
+    auto child = support::ChildProcess::spawn(BRQ_PROGRAM_PATH, args, env);
+    if (!child) {
+        ADD_FAILURE() << "cannot start the program: " << child.error();
+        return;
+    }
+    child_.emplace(std::move(*child));
+}
+
+std::optional<support::ExitStatus> ProgramRun::wait(std::chrono::milliseconds timeout) {
+    if (!child_) return std::nullopt;
+    return child_->wait_for(timeout);
+}
+
+std::vector<std::string> ProgramRun::log_messages() const {
+    auto content = os::read_file(log_path_);
+    return content ? messages_of(parse_log(*content)) : std::vector<std::string>{};
+}
+
+bool ProgramRun::wait_for_log(const std::string& message, std::chrono::milliseconds timeout) const {
+    return eventually(
+        [&] {
+            for (const auto& m : log_messages())
+                if (m == message) return true;
+            return false;
+        },
+        timeout);
+}
+
+std::optional<ParsedInfo> ProgramRun::wait_for_info(std::chrono::milliseconds timeout) const {
+    std::optional<ParsedInfo> info;
+    (void)eventually(
+        [&] {
+            auto text = os::read_file(info_path());
+            if (text) info = parse_info(*text);
+            return info.has_value();
+        },
+        timeout);
+    return info;
+}
+
+std::vector<std::string> ProgramRun::standard_args(std::uint32_t pid, std::vector<std::string> extra) {
+    std::vector<std::string> args = {"--include-pid", std::to_string(pid), "--token", TOKEN, "--info-file",
+                                     "{info}"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+}
+
+}  // namespace e2e

@@ -1,0 +1,100 @@
+#pragma once
+// Runs the real program for end-to-end tests: a private folder per test for
+// APPDATA, the log and the info file, and helpers to read what it wrote.
+
+#include <chrono>
+#include <thread>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/child_process.hpp"
+
+namespace e2e {
+
+using namespace std::chrono_literals;
+
+// The token every test instance is started with.
+inline const std::string TOKEN = "e2e-token_0123456789";
+
+class TestFolder {
+public:
+    TestFolder();
+    ~TestFolder();
+    TestFolder(const TestFolder&) = delete;
+    TestFolder& operator=(const TestFolder&) = delete;
+    // The folder, or a path inside it, in this platform's form.
+    [[nodiscard]] std::string path(const std::string& name = "") const;
+
+private:
+    std::string path_;
+};
+
+// One record of the log: the process id and the message (a message may hold
+// line feeds).
+struct LogRecord {
+    std::uint32_t pid = 0;
+    std::string message;
+};
+
+// Splits a log file into records; checks that each starts with
+// "{seconds} [audio:{pid}] ". Throws nothing: malformed lines fail the test.
+[[nodiscard]] std::vector<LogRecord> parse_log(const std::string& content);
+[[nodiscard]] std::vector<std::string> messages_of(const std::vector<LogRecord>& records);
+
+struct ParsedInfo {
+    std::uint16_t port = 0;
+    std::string token;
+    std::uint32_t pid = 0;
+};
+// Parses the one-line info text; nullopt unless it has exactly the written form.
+[[nodiscard]] std::optional<ParsedInfo> parse_info(const std::string& text);
+
+// A long-running watched process of the test suite's own.
+[[nodiscard]] support::ChildProcess start_watched(const std::vector<std::string>& extra_args = {});
+
+class ProgramRun {
+public:
+    // Starts the program with the arguments, in which "{info}" stands for
+    // info_path() and "{dir}" for the test's folder; QUORVEL_AUDIO_LOG points
+    // at log_path() and APPDATA at appdata() unless the overrides say otherwise.
+    explicit ProgramRun(std::vector<std::string> args, support::EnvOverrides env = {});
+
+    [[nodiscard]] const std::string& log_path() const { return log_path_; }
+    [[nodiscard]] std::string appdata() const { return folder_.path("appdata"); }
+    [[nodiscard]] std::string info_path() const { return folder_.path("info.json"); }
+    [[nodiscard]] const TestFolder& folder() const { return folder_; }
+
+    // Waits for the program to end; nullopt when it still runs after the time-out.
+    [[nodiscard]] std::optional<support::ExitStatus> wait(std::chrono::milliseconds timeout = 10s);
+    [[nodiscard]] std::vector<std::string> log_messages() const;
+    // Waits until the log holds a record with this message.
+    [[nodiscard]] bool wait_for_log(const std::string& message, std::chrono::milliseconds timeout = 10s) const;
+    // Waits until the info file exists and parses.
+    [[nodiscard]] std::optional<ParsedInfo> wait_for_info(std::chrono::milliseconds timeout = 10s) const;
+    [[nodiscard]] support::ChildProcess& process() { return *child_; }
+
+    // The usual arguments: include mode for the pid, the token, the info file.
+    [[nodiscard]] static std::vector<std::string> standard_args(std::uint32_t pid,
+                                                                std::vector<std::string> extra = {});
+
+private:
+    void start(std::vector<std::string> args, support::EnvOverrides env);
+
+    TestFolder folder_;
+    std::string log_path_;
+    std::optional<support::ChildProcess> child_;
+};
+
+// Polls the predicate every 10 ms until it holds or the time-out passes.
+template <class Predicate>
+bool eventually(Predicate predicate, std::chrono::milliseconds timeout = 10s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (predicate()) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(10ms);
+    }
+}
+
+}  // namespace e2e
