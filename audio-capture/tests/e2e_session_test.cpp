@@ -1,0 +1,258 @@
+// A listening client against the real program: what it receives, how its own
+// messages are treated, and how the session ends.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "messages.hpp"
+#include "support/stream_check.hpp"
+
+namespace {
+
+using namespace std::chrono_literals;
+using e2e::FakeSourceProgram;
+using e2e::ProgramRun;
+using test_support::ServerFrame;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::uint8_t TEXT = 1, BINARY = 2, CLOSE = 8, PING = 9, PONG = 10;
+
+ServerFrame read_or_fail(test_support::WsClient& client, std::chrono::milliseconds timeout = 5s) {
+    auto frame = client.read_frame(timeout);
+    if (!frame) {
+        ADD_FAILURE() << "no frame: " << frame.error();
+        return ServerFrame{};
+    }
+    return std::move(*frame);
+}
+
+// Reads frames until one of the opcode arrives; binary frames on the way must
+// continue the sawtooth. Returns nullopt on time-out.
+std::optional<ServerFrame> read_until(test_support::WsClient& client, std::uint8_t opcode,
+                                      e2e::SawtoothFollower& follower, std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (Clock::now() < deadline) {
+        auto frame = client.read_frame(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()));
+        if (!frame) return std::nullopt;
+        if (frame->opcode == opcode) return std::move(*frame);
+        if (frame->opcode == BINARY) {
+            const std::string broken = follower.next(frame->payload);
+            EXPECT_EQ(broken, "");
+        }
+    }
+    return std::nullopt;
+}
+
+void expect_audio(test_support::WsClient& client, e2e::SawtoothFollower& follower, int frames) {
+    for (int i = 0; i < frames; ++i) {
+        const ServerFrame frame = read_or_fail(client);
+        ASSERT_EQ(frame.opcode, BINARY) << "frame " << i;
+        ASSERT_TRUE(frame.fin);
+        ASSERT_FALSE(frame.masked);
+        ASSERT_EQ(frame.wire_size, 4u + 1920u) << "82 7E 07 80 header";
+        const std::string broken = follower.next(frame.payload);
+        ASSERT_EQ(broken, "") << "frame " << i;
+    }
+}
+
+int count(const std::vector<std::string>& messages, const std::string& message) {
+    return static_cast<int>(std::count(messages.begin(), messages.end(), message));
+}
+
+TEST(ProgramSession, FormatMessageFirstThenContinuousAudio) {
+    FakeSourceProgram program;
+    auto client = e2e::connect_client(program.port);
+    const ServerFrame first = read_or_fail(client);
+    EXPECT_EQ(first.opcode, TEXT);
+    EXPECT_EQ(first.text(), e2e::FORMAT_MESSAGE);
+    EXPECT_EQ(first.wire_size, 2u + 97u) << "81 61 header";
+    e2e::SawtoothFollower follower;
+    expect_audio(client, follower, 150);
+    EXPECT_TRUE(program.run.wait_for_log("captura iniciada"));
+    const auto messages = program.run.log_messages();
+    EXPECT_EQ(count(messages, "cliente autenticado"), 1);
+}
+
+TEST(ProgramSession, PingIsAnsweredWithinAboutOnePoll) {
+    FakeSourceProgram program;
+    auto client = e2e::connect_client(program.port);
+    (void)read_or_fail(client);
+    e2e::SawtoothFollower follower;
+    expect_audio(client, follower, 20);
+    const std::string payload = "ping-payload-0123456789";
+    const auto sent = Clock::now();
+    ASSERT_TRUE(client.send_frame(PING, payload).has_value());
+    auto pong = read_until(client, PONG, follower, 3s);
+    ASSERT_TRUE(pong.has_value());
+    EXPECT_EQ(pong->text(), payload);
+    EXPECT_LT(Clock::now() - sent, 1s) << "answered at the next poll, every 100 ms";
+    expect_audio(client, follower, 10);
+}
+
+TEST(ProgramSession, ClientMessagesHaveNoEffectOnTheStream) {
+    FakeSourceProgram program;
+    auto client = e2e::connect_client(program.port);
+    (void)read_or_fail(client);
+    e2e::SawtoothFollower follower;
+    expect_audio(client, follower, 10);
+    // 40 at once: 32 are read in one poll, the rest in the next.
+    std::vector<std::uint8_t> burst;
+    for (int i = 0; i < 40; ++i) {
+        const auto frame = test_support::client_frame(i % 2 == 0 ? TEXT : BINARY, i == 0 ? "" : "hello");
+        burst.insert(burst.end(), frame.begin(), frame.end());
+    }
+    ASSERT_TRUE(client.send_raw(burst).has_value());
+    expect_audio(client, follower, 60);
+    // A ping after them is answered, so all 40 have been read.
+    ASSERT_TRUE(client.send_frame(PING, "after").has_value());
+    auto pong = read_until(client, PONG, follower, 3s);
+    ASSERT_TRUE(pong.has_value());
+    EXPECT_EQ(pong->text(), "after");
+    const auto messages = program.run.log_messages();
+    EXPECT_EQ(count(messages, "cliente desconectado"), 0);
+}
+
+TEST(ProgramSession, ClientCloseIsEchoedAndEndsTheSession) {
+    FakeSourceProgram program;
+    auto client = e2e::connect_client(program.port);
+    (void)read_or_fail(client);
+    e2e::SawtoothFollower follower;
+    expect_audio(client, follower, 5);
+    ASSERT_TRUE(client.send_frame(CLOSE, test_support::close_body(1000, "tchau")).has_value());
+    auto reply = read_until(client, CLOSE, follower, 3s);
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_EQ(reply->text(), test_support::close_body(1000, "tchau"));
+    auto rest = client.read_until_closed(3s);
+    ASSERT_TRUE(rest.has_value()) << "the server closes the connection";
+    EXPECT_EQ(*rest, "") << "no audio after the close reply";
+    ASSERT_TRUE(program.run.wait_for_log("cliente desconectado"));
+    const auto messages = program.run.log_messages();
+    EXPECT_TRUE(std::none_of(messages.begin(), messages.end(),
+                             [](const std::string& m) { return m.starts_with("conexão encerrada"); }));
+}
+
+TEST(ProgramSession, NewestClientSupersedesTheOlder) {
+    FakeSourceProgram program;
+    auto first = e2e::connect_client(program.port);
+    (void)read_or_fail(first);
+    e2e::SawtoothFollower first_follower;
+    expect_audio(first, first_follower, 5);
+
+    auto second = e2e::connect_client(program.port);
+    const auto superseded = Clock::now();
+    auto close = read_until(first, CLOSE, first_follower, 3s);
+    ASSERT_TRUE(close.has_value());
+    EXPECT_TRUE(close->payload.empty()) << "88 00";
+    EXPECT_EQ(close->wire_size, 2u);
+    EXPECT_LT(Clock::now() - superseded, 2s);
+
+    EXPECT_EQ(read_or_fail(second).text(), e2e::FORMAT_MESSAGE);
+    e2e::SawtoothFollower second_follower;
+    expect_audio(second, second_follower, 30);
+    ASSERT_TRUE(program.run.wait_for_log("cliente desconectado"));
+    const auto messages = program.run.log_messages();
+    EXPECT_EQ(count(messages, "cliente desconectado"), 1);
+    EXPECT_EQ(count(messages, "cliente autenticado"), 2);
+    EXPECT_TRUE(std::none_of(messages.begin(), messages.end(),
+                             [](const std::string& m) { return m.starts_with("conexão encerrada"); }));
+}
+
+TEST(ProgramSession, CaptureThatCannotStartIsReportedToTheClient) {
+    for (const char* mode : {"--include-pid", "--exclude-pid"}) {
+        auto watched = e2e::start_watched();
+        ProgramRun run({mode, std::to_string(watched.pid()), "--token", e2e::TOKEN, "--info-file", "{info}"});
+        auto info = run.wait_for_info();
+        ASSERT_TRUE(info.has_value());
+        auto client = e2e::connect_client(info->port);
+        EXPECT_EQ(read_or_fail(client, 30s).text(), e2e::FORMAT_MESSAGE);
+        const ServerFrame error = read_or_fail(client, 30s);
+        EXPECT_EQ(error.opcode, TEXT);
+        const ServerFrame close = read_or_fail(client);
+        EXPECT_EQ(close.opcode, CLOSE);
+        EXPECT_EQ(close.wire_size, 2u) << "88 00";
+
+        ASSERT_TRUE(e2e::eventually([&] {
+            const auto m = run.log_messages();
+            return std::any_of(m.begin(), m.end(), [](const std::string& s) { return s.starts_with("conexão encerrada: "); });
+        }));
+        const auto messages = run.log_messages();
+        auto failed = std::find_if(messages.begin(), messages.end(),
+                                   [](const std::string& m) { return m.starts_with("falha ao iniciar a captura: "); });
+        ASSERT_NE(failed, messages.end()) << mode;
+        const std::string text = failed->substr(std::string("falha ao iniciar a captura: ").size());
+        ASSERT_NE(failed + 1, messages.end());
+        EXPECT_EQ(*(failed + 1), "conexão encerrada: " + text);
+        EXPECT_EQ(count(messages, "cliente desconectado"), 0);
+        EXPECT_EQ(count(messages, "captura iniciada"), 0);
+        EXPECT_EQ(error.text(), audio::error_message(text));
+#ifdef _WIN32
+        // Wine has no process-loopback device: the real activation runs and fails.
+        EXPECT_TRUE(text.starts_with("ativação do loopback falhou (precisa do Windows 10 2004+): ")) << text;
+        EXPECT_TRUE(text.ends_with(")")) << text;
+#else
+        EXPECT_EQ(text, "captura de processo indisponível neste sistema");
+#endif
+    }
+}
+
+TEST(ProgramSession, AuthenticatedClientKeepsTheProgramAlivePastTheIdleLimit) {
+    FakeSourceProgram program({"--idle-secs", "1"});
+    auto client = e2e::connect_client(program.port);
+    (void)read_or_fail(client);
+    e2e::SawtoothFollower follower;
+    expect_audio(client, follower, 200);  // two seconds, twice the limit
+    EXPECT_FALSE(program.run.process().wait_for(0ms).has_value()) << "still running";
+
+    ASSERT_TRUE(client.send_frame(CLOSE, "").has_value());
+    ASSERT_TRUE(program.run.wait_for_log("cliente desconectado"));
+    const auto left = Clock::now();
+    ASSERT_EQ(program.run.wait(10s), std::optional<support::ExitStatus>(0));
+    const auto after = Clock::now() - left;
+    EXPECT_GE(after, 900ms) << "the limit counts again from the departure";
+    EXPECT_LT(after, 4s);
+    EXPECT_EQ(program.run.log_messages().back(), "encerrando: sem cliente além do limite");
+}
+
+TEST(ProgramSession, RefusedHandshakeDoesNotRestartTheIdleClock) {
+    const auto started = Clock::now();
+    FakeSourceProgram program({"--idle-secs", "3"});
+    std::this_thread::sleep_until(started + 2s);
+    auto refused = test_support::WsClient::connect(program.port);
+    ASSERT_TRUE(refused.has_value());
+    auto answer = refused->handshake("https://example.com", "127.0.0.1:" + std::to_string(program.port),
+                                     "/?t=" + e2e::TOKEN);
+    ASSERT_TRUE(answer.has_value());
+    EXPECT_EQ(*answer, "HTTP/1.1 403 Forbidden\r\n\r\n");
+    ASSERT_EQ(program.run.wait(10s), std::optional<support::ExitStatus>(0));
+    EXPECT_LT(Clock::now() - started, 4800ms) << "counted from the start, not from the refusal";
+    EXPECT_EQ(program.run.log_messages().back(), "encerrando: sem cliente além do limite");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ProgramSession, ClientThatStopsReadingIsDroppedAfterTheSendTimeout) {
+    FakeSourceProgram program;
+    auto client = e2e::connect_client(program.port);
+    (void)read_or_fail(client);
+    const auto stopped = Clock::now();
+    // Read nothing more: the socket buffers fill, a write blocks for the 2 s
+    // send time-out, and the session ends with the layer's I/O error.
+    const std::string prefix = "conexão encerrada: IO error: ";
+    ASSERT_TRUE(e2e::eventually(
+        [&] {
+            const auto m = program.run.log_messages();
+            return std::any_of(m.begin(), m.end(), [&](const std::string& s) { return s.starts_with(prefix); });
+        },
+        120s));
+    std::printf("dropped %.1f s after the client stopped reading\n",
+                std::chrono::duration<double>(Clock::now() - stopped).count());
+    const auto messages = program.run.log_messages();
+    ASSERT_GE(messages.size(), 2u);
+    EXPECT_EQ(messages[messages.size() - 2], "cliente desconectado");
+    EXPECT_TRUE(messages.back().starts_with(prefix)) << messages.back();
+}
+
+}  // namespace

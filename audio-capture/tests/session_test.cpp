@@ -1,0 +1,146 @@
+// The session with scripted capture threads, for the outcomes a real engine
+// cannot be made to produce: no report at all, a thread that ends without a
+// report, a failure text that needs escaping, a capture that ends mid-stream.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <thread>
+
+#include "log.hpp"
+#include "messages.hpp"
+#include "os/fs.hpp"
+#include "session.hpp"
+#include "support/program_run.hpp"
+#include "support/stream_check.hpp"
+#include "support/scoped_env.hpp"
+#include "support/ws_client.hpp"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using audio::capture::CaptureContext;
+
+std::atomic<bool> g_body_ended{false};
+
+void never_reports(CaptureContext context) {
+    while (!context.stop->load()) std::this_thread::sleep_for(5ms);
+    g_body_ended = true;
+}
+
+void ends_without_report(CaptureContext) { g_body_ended = true; }
+
+const std::string AWKWARD_TEXT = "falhou \"assim\"\ne \\ assado";
+
+void fails_with_awkward_text(CaptureContext context) {
+    (void)context.start.try_send(audio::capture::Failed{AWKWARD_TEXT});
+}
+
+void streams_three_frames_then_ends(CaptureContext context) {
+    (void)context.start.try_send(audio::capture::Started{});
+    for (std::uint8_t i = 1; i <= 3; ++i) {
+        auto frame = audio::protocol::Frame::zeroed();
+        frame.mutable_bytes()[0] = i;
+        (void)context.frames.try_send(std::move(frame));
+    }
+}
+
+std::string end_text(const std::expected<void, std::string>& ended) { return ended ? "<none>" : ended.error(); }
+
+// A session over a real loopback connection, its client end kept by the test.
+class ScriptedSession : public ::testing::Test {
+protected:
+    void SetUp() override {
+        audio::init_log();
+        auto listener = os::Listener::bind_loopback(0, 1);
+        ASSERT_TRUE(listener.has_value());
+        auto client = test_support::WsClient::connect(listener->local_port().value());
+        ASSERT_TRUE(client.has_value());
+        client_.emplace(std::move(*client));
+        auto accepted = listener->accept();
+        ASSERT_TRUE(accepted.has_value());
+        ASSERT_TRUE(accepted->set_write_timeout(2s).has_value());
+        connection_.emplace(std::make_unique<os::Socket>(std::move(*accepted)));
+        config_.log = audio::log_line;
+        config_.mode = CaptureMode::Include;
+        g_body_ended = false;
+    }
+
+    std::future<std::expected<void, std::string>> start(audio::CaptureBody body) {
+        state_.session_generation = 1;
+        return std::async(std::launch::async, [this, body] {
+            return audio::run_session_with(*connection_, config_, state_, 1, body);
+        });
+    }
+
+    test_support::ServerFrame next_frame() {
+        auto frame = client_->read_frame(15s);
+        EXPECT_TRUE(frame.has_value()) << frame.error();
+        return frame ? std::move(*frame) : test_support::ServerFrame{};
+    }
+
+    std::vector<std::string> log() const {
+        auto content = os::read_file(log_.path("audio.log"));
+        return content ? e2e::messages_of(e2e::parse_log(*content)) : std::vector<std::string>{};
+    }
+
+    e2e::TestFolder log_;
+    support::ScopedEnv log_env_{"QUORVEL_AUDIO_LOG", log_.path("audio.log")};
+    std::optional<test_support::WsClient> client_;
+    std::optional<server::WebSocket> connection_;
+    server::SessionConfig config_;
+    server::SharedState state_{server::IdleLimit{30}};
+};
+
+TEST_F(ScriptedSession, NoReportWithinTenSecondsEndsTheStartAndWaitsForTheThread) {
+    const auto started = Clock::now();
+    auto session = start(never_reports);
+    EXPECT_EQ(next_frame().text(), e2e::FORMAT_MESSAGE);
+    const auto error = next_frame();
+    EXPECT_EQ(error.text(), audio::error_message("a captura não iniciou a tempo"));
+    EXPECT_GE(Clock::now() - started, 9500ms);
+    EXPECT_EQ(next_frame().wire_size, 2u) << "close without status";
+    EXPECT_EQ(end_text(session.get()), "a captura não iniciou a tempo");
+    EXPECT_TRUE(g_body_ended) << "joined before returning";
+    EXPECT_EQ(log(), std::vector<std::string>{"falha ao iniciar a captura: a captura não iniciou a tempo"});
+}
+
+TEST_F(ScriptedSession, ThreadThatEndsWithoutAReportEndsTheStartAtOnce) {
+    const auto started = Clock::now();
+    auto session = start(ends_without_report);
+    EXPECT_EQ(next_frame().text(), e2e::FORMAT_MESSAGE);
+    EXPECT_EQ(next_frame().text(), audio::error_message("a captura não iniciou a tempo"));
+    EXPECT_EQ(end_text(session.get()), "a captura não iniciou a tempo");
+    EXPECT_LT(Clock::now() - started, 5s);
+}
+
+TEST_F(ScriptedSession, FailureTextIsEscapedForTheClientAndRawInTheLog) {
+    auto session = start(fails_with_awkward_text);
+    EXPECT_EQ(next_frame().text(), e2e::FORMAT_MESSAGE);
+    EXPECT_EQ(next_frame().text(), R"({"type":"error","message":"falhou \"assim\" e \\ assado"})");
+    const auto close = next_frame();
+    EXPECT_EQ(close.opcode, 8);
+    EXPECT_TRUE(close.payload.empty());
+    EXPECT_EQ(end_text(session.get()), AWKWARD_TEXT);
+    EXPECT_EQ(log(), std::vector<std::string>{"falha ao iniciar a captura: " + AWKWARD_TEXT});
+}
+
+TEST_F(ScriptedSession, CaptureThatEndsWhileStreamingSendsItsFramesThenCloses) {
+    auto session = start(streams_three_frames_then_ends);
+    EXPECT_EQ(next_frame().text(), e2e::FORMAT_MESSAGE);
+    for (std::uint8_t i = 1; i <= 3; ++i) {
+        const auto frame = next_frame();
+        ASSERT_EQ(frame.opcode, 2);
+        ASSERT_EQ(frame.payload.size(), 1920u);
+        EXPECT_EQ(frame.payload[0], i) << "queued frames are sent before the end";
+    }
+    const auto close = next_frame();
+    EXPECT_EQ(close.opcode, 8);
+    EXPECT_EQ(close.wire_size, 2u);
+    EXPECT_EQ(end_text(session.get()), "captura encerrada");
+    EXPECT_EQ(log(), (std::vector<std::string>{"captura iniciada", "cliente desconectado"}));
+}
+
+}  // namespace
