@@ -1,7 +1,8 @@
 #pragma once
 // A one-producer, one-consumer channel between two threads, bounded or
 // unbounded. Sending never blocks: a bounded channel that is full refuses the
-// new item. Each end is move-only, and destroying an end disconnects it.
+// new item. Each end is move-only, and destroying an end disconnects it; a
+// moved-from end must not be used.
 
 #include <chrono>
 #include <condition_variable>
@@ -184,7 +185,7 @@ std::pair<Sender<T>, Receiver<T>> make_channel(std::size_t capacity) {
 
 }  // namespace detail
 
-// A channel that holds at most `capacity` items (at least 1).
+// A channel that holds at most `capacity` items; 0 counts as 1.
 template <class T>
 [[nodiscard]] std::pair<Sender<T>, Receiver<T>> make_bounded_channel(std::size_t capacity) {
     return detail::make_channel<T>(capacity == 0 ? 1 : capacity);

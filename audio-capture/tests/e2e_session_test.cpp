@@ -13,12 +13,12 @@ namespace {
 using namespace std::chrono_literals;
 using e2e::FakeSourceProgram;
 using e2e::ProgramRun;
-using test_support::ServerFrame;
+using client::ServerFrame;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::uint8_t TEXT = 1, BINARY = 2, CLOSE = 8, PING = 9, PONG = 10;
 
-ServerFrame read_or_fail(test_support::WsClient& client, std::chrono::milliseconds timeout = 5s) {
+ServerFrame read_or_fail(client::WsClient& client, std::chrono::milliseconds timeout = 5s) {
     auto frame = client.read_frame(timeout);
     if (!frame) {
         ADD_FAILURE() << "no frame: " << frame.error();
@@ -29,7 +29,7 @@ ServerFrame read_or_fail(test_support::WsClient& client, std::chrono::millisecon
 
 // Reads frames until one of the opcode arrives; binary frames on the way must
 // continue the sawtooth. Returns nullopt on time-out.
-std::optional<ServerFrame> read_until(test_support::WsClient& client, std::uint8_t opcode,
+std::optional<ServerFrame> read_until(client::WsClient& client, std::uint8_t opcode,
                                       e2e::SawtoothFollower& follower, std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     while (Clock::now() < deadline) {
@@ -44,7 +44,7 @@ std::optional<ServerFrame> read_until(test_support::WsClient& client, std::uint8
     return std::nullopt;
 }
 
-void expect_audio(test_support::WsClient& client, e2e::SawtoothFollower& follower, int frames) {
+void expect_audio(client::WsClient& client, e2e::SawtoothFollower& follower, int frames) {
     for (int i = 0; i < frames; ++i) {
         const ServerFrame frame = read_or_fail(client);
         ASSERT_EQ(frame.opcode, BINARY) << "frame " << i;
@@ -99,7 +99,7 @@ TEST(ProgramSession, ClientMessagesHaveNoEffectOnTheStream) {
     // 40 at once: 32 are read in one poll, the rest in the next.
     std::vector<std::uint8_t> burst;
     for (int i = 0; i < 40; ++i) {
-        const auto frame = test_support::client_frame(i % 2 == 0 ? TEXT : BINARY, i == 0 ? "" : "hello");
+        const auto frame = client::client_frame(i % 2 == 0 ? TEXT : BINARY, i == 0 ? "" : "hello");
         burst.insert(burst.end(), frame.begin(), frame.end());
     }
     ASSERT_TRUE(client.send_raw(burst).has_value());
@@ -119,10 +119,10 @@ TEST(ProgramSession, ClientCloseIsEchoedAndEndsTheSession) {
     (void)read_or_fail(client);
     e2e::SawtoothFollower follower;
     expect_audio(client, follower, 5);
-    ASSERT_TRUE(client.send_frame(CLOSE, test_support::close_body(1000, "tchau")).has_value());
+    ASSERT_TRUE(client.send_frame(CLOSE, client::close_body(1000, "tchau")).has_value());
     auto reply = read_until(client, CLOSE, follower, 3s);
     ASSERT_TRUE(reply.has_value());
-    EXPECT_EQ(reply->text(), test_support::close_body(1000, "tchau"));
+    EXPECT_EQ(reply->text(), client::close_body(1000, "tchau"));
     auto rest = client.read_until_closed(3s);
     ASSERT_TRUE(rest.has_value()) << "the server closes the connection";
     EXPECT_EQ(*rest, "") << "no audio after the close reply";
@@ -218,7 +218,7 @@ TEST(ProgramSession, RefusedHandshakeDoesNotRestartTheIdleClock) {
     const auto started = Clock::now();
     FakeSourceProgram program({"--idle-secs", "3"});
     std::this_thread::sleep_until(started + 2s);
-    auto refused = test_support::WsClient::connect(program.port);
+    auto refused = client::WsClient::connect(program.port);
     ASSERT_TRUE(refused.has_value());
     auto answer = refused->handshake("https://example.com", "127.0.0.1:" + std::to_string(program.port),
                                      "/?t=" + e2e::TOKEN);

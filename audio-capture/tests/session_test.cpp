@@ -15,7 +15,7 @@
 #include "support/program_run.hpp"
 #include "support/stream_check.hpp"
 #include "support/scoped_env.hpp"
-#include "support/ws_client.hpp"
+#include "client/ws_client.hpp"
 
 namespace {
 
@@ -56,7 +56,7 @@ protected:
         audio::init_log();
         auto listener = os::Listener::bind_loopback(0, 1);
         ASSERT_TRUE(listener.has_value());
-        auto client = test_support::WsClient::connect(listener->local_port().value());
+        auto client = client::WsClient::connect(listener->local_port().value());
         ASSERT_TRUE(client.has_value());
         client_.emplace(std::move(*client));
         auto accepted = listener->accept();
@@ -75,10 +75,10 @@ protected:
         });
     }
 
-    test_support::ServerFrame next_frame() {
+    client::ServerFrame next_frame() {
         auto frame = client_->read_frame(15s);
         EXPECT_TRUE(frame.has_value()) << frame.error();
-        return frame ? std::move(*frame) : test_support::ServerFrame{};
+        return frame ? std::move(*frame) : client::ServerFrame{};
     }
 
     std::vector<std::string> log() const {
@@ -88,7 +88,7 @@ protected:
 
     e2e::TestFolder log_;
     support::ScopedEnv log_env_{"QUORVEL_AUDIO_LOG", log_.path("audio.log")};
-    std::optional<test_support::WsClient> client_;
+    std::optional<client::WsClient> client_;
     std::optional<server::WebSocket> connection_;
     server::SessionConfig config_;
     server::SharedState state_{server::IdleLimit{30}};

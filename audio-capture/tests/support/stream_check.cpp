@@ -29,9 +29,9 @@ std::string SawtoothFollower::next(std::span<const std::uint8_t> frame) {
     return {};
 }
 
-test_support::WsClient connect_client(std::uint16_t port, const std::string& token) {
+client::WsClient connect_client(std::uint16_t port, const std::string& token) {
     const std::string host = "127.0.0.1:" + std::to_string(port);
-    auto client = test_support::open_websocket(port, test_support::DISCORD_ORIGIN, host, "/?t=" + token);
+    auto client = client::open_websocket(port, client::DISCORD_ORIGIN, host, "/?t=" + token);
     if (!client) {
         ADD_FAILURE() << "handshake: " << client.error();
         std::abort();

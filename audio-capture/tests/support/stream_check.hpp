@@ -7,7 +7,7 @@
 #include <string>
 
 #include "support/program_run.hpp"
-#include "support/ws_client.hpp"
+#include "client/ws_client.hpp"
 
 namespace e2e {
 
@@ -31,7 +31,7 @@ private:
 
 // Connects as the web client does (allowed Origin, Host 127.0.0.1:port,
 // target /?t=token).
-[[nodiscard]] test_support::WsClient connect_client(std::uint16_t port, const std::string& token = TOKEN);
+[[nodiscard]] client::WsClient connect_client(std::uint16_t port, const std::string& token = TOKEN);
 
 // Starts the program in fake-source mode watching a process of the test's.
 struct FakeSourceProgram {

@@ -1,0 +1,53 @@
+#pragma once
+// One 10 ms frame of audio and the channel that carries frames from the
+// capture thread to the session.
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <span>
+
+#include "channel.hpp"
+#include "protocol/stream_format.hpp"
+
+namespace audio::protocol {
+
+// An owned buffer of exactly FRAME_BYTES bytes of PCM. The bytes live on the
+// heap, so moving a frame through the channel moves one pointer; the session
+// hands bytes() to the WebSocket write as it is. A moved-from frame holds
+// nothing and must not be read.
+class Frame {
+public:
+    using Bytes = std::array<std::uint8_t, FRAME_BYTES>;
+
+    [[nodiscard]] static Frame copy_of(std::span<const std::uint8_t, FRAME_BYTES> bytes) {
+        Frame frame;
+        std::memcpy(frame.storage_->data(), bytes.data(), FRAME_BYTES);
+        return frame;
+    }
+
+    [[nodiscard]] static Frame zeroed() {
+        Frame frame;
+        frame.storage_->fill(0);
+        return frame;
+    }
+
+    [[nodiscard]] std::span<const std::uint8_t, FRAME_BYTES> bytes() const { return *storage_; }
+    [[nodiscard]] std::span<std::uint8_t, FRAME_BYTES> mutable_bytes() { return *storage_; }
+
+private:
+    Frame() : storage_(std::make_unique_for_overwrite<Bytes>()) {}
+
+    std::unique_ptr<Bytes> storage_;
+};
+
+using FrameSender = Sender<Frame>;
+using FrameReceiver = Receiver<Frame>;
+
+// The session's frame channel: at most FRAME_QUEUE_CAPACITY frames wait.
+[[nodiscard]] inline std::pair<FrameSender, FrameReceiver> make_frame_channel() {
+    return make_bounded_channel<Frame>(FRAME_QUEUE_CAPACITY);
+}
+
+}  // namespace audio::protocol

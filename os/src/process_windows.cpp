@@ -1,0 +1,136 @@
+#include <windows.h>
+#include <shellapi.h>
+#include <tlhelp32.h>
+
+#include <atomic>
+#include <cwchar>
+#include <memory>
+#include <utility>
+
+#include "handle_windows.hpp"
+#include "os/process.hpp"
+#include "utf16_windows.hpp"
+
+namespace os {
+namespace {
+
+// Handed to the crash handler: "exceção não tratada 0x{code} em 0x{address}".
+constexpr const char* CRASH_PREFIX = "exceção não tratada 0x";
+constexpr const char* CRASH_ADDRESS = " em 0x";
+
+// The fast-fail code for a fatal application exit (FAST_FAIL_FATAL_APP_EXIT).
+constexpr unsigned FAST_FAIL_FATAL_APP_EXIT_CODE = 7;
+
+constexpr std::intptr_t NO_HANDLE = -1;
+
+std::atomic<void (*)(const std::string&)> g_crash_handler{nullptr};
+
+std::string upper_hex(std::uint64_t value, int digits) {
+    std::string text(static_cast<std::size_t>(digits), '0');
+    for (auto it = text.rbegin(); it != text.rend() && value != 0; ++it, value >>= 4) {
+        *it = "0123456789ABCDEF"[value & 0xF];
+    }
+    return text;
+}
+
+LONG WINAPI on_unhandled_exception(EXCEPTION_POINTERS* pointers) {
+    auto handler = g_crash_handler.load();
+    if (handler == nullptr) {
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    std::uint64_t code = 0;
+    std::uint64_t address = 0;
+    if (pointers != nullptr && pointers->ExceptionRecord != nullptr) {
+        code = pointers->ExceptionRecord->ExceptionCode;
+        address = reinterpret_cast<std::uintptr_t>(pointers->ExceptionRecord->ExceptionAddress);
+    }
+    handler(CRASH_PREFIX + upper_hex(code, 8) + CRASH_ADDRESS + upper_hex(address, 16));
+    fail_fast();  // the handler should not return; if it does, end here
+}
+
+struct LocalFreeDeleter {
+    void operator()(wchar_t** p) const { LocalFree(p); }
+};
+
+}  // namespace
+
+std::uint32_t current_pid() { return GetCurrentProcessId(); }
+
+std::vector<std::string> program_arguments() {
+    int count = 0;
+    std::unique_ptr<wchar_t*, LocalFreeDeleter> argv(CommandLineToArgvW(GetCommandLineW(), &count));
+    std::vector<std::string> arguments;
+    if (!argv) {
+        return arguments;
+    }
+    for (int i = 1; i < count; ++i) {
+        arguments.push_back(detail::to_utf8(argv.get()[i]));
+    }
+    return arguments;
+}
+
+void exit_process(int status) { ExitProcess(static_cast<UINT>(status)); }
+
+void fail_fast() {
+    // __fastfail: interrupt 0x29 with the code in ECX ends the process at
+    // once (status 0xC0000409), with no handler or debugger in between.
+    // abort() is not used: its status 3 already means "process cannot be opened".
+    __asm__ __volatile__("int $0x29" ::"c"(FAST_FAIL_FATAL_APP_EXIT_CODE) : "memory");
+    __builtin_unreachable();
+}
+
+void install_crash_handler(void (*handler)(const std::string& description)) {
+    g_crash_handler.store(handler);
+    SetUnhandledExceptionFilter(&on_unhandled_exception);
+}
+
+std::vector<ProcessEntry> snapshot_processes() {
+    std::vector<ProcessEntry> rows;
+    detail::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) {
+        return rows;
+    }
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
+        std::size_t length = wcsnlen(entry.szExeFile, std::size(entry.szExeFile));
+        rows.push_back(ProcessEntry{detail::to_utf8(std::wstring_view(entry.szExeFile, length)),
+                                    entry.th32ProcessID, entry.th32ParentProcessID});
+    }
+    return rows;
+}
+
+std::optional<ProcessWatch> ProcessWatch::open(std::uint32_t pid) {
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    if (!detail::is_valid_handle(process)) {
+        return std::nullopt;
+    }
+    return ProcessWatch(reinterpret_cast<std::intptr_t>(process));
+}
+
+ProcessWatch::ProcessWatch(ProcessWatch&& other) noexcept
+    : handle_(std::exchange(other.handle_, NO_HANDLE)) {}
+
+ProcessWatch& ProcessWatch::operator=(ProcessWatch&& other) noexcept {
+    if (this != &other) {
+        ProcessWatch old(std::move(*this));
+        handle_ = std::exchange(other.handle_, NO_HANDLE);
+    }
+    return *this;
+}
+
+ProcessWatch::~ProcessWatch() {
+    if (handle_ != NO_HANDLE) {
+        CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    }
+}
+
+bool ProcessWatch::has_ended() const {
+    if (handle_ == NO_HANDLE) {
+        return false;
+    }
+    return WaitForSingleObject(reinterpret_cast<HANDLE>(handle_), 0) == WAIT_OBJECT_0;
+}
+
+}  // namespace os
