@@ -514,6 +514,12 @@ class Bench:
         self.program_pid = None
         self.wineserver_pid = None
         self.token = secrets.token_urlsafe(24)  # 32 characters of [A-Za-z0-9_-]
+        self.pid_source = None
+        # The kernel turns receive stamping on lazily, and off again when the
+        # last socket that asked for it closes: this one keeps it on
+        # throughout, so that a new connection's first segments are stamped.
+        self.stamp_keeper = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.stamp_keeper.setsockopt(socket.SOL_SOCKET, SO_TIMESTAMPNS, 1)
         self.log_path = os.path.join(self.folder, "audio.log")
         self.info_path = os.path.join(self.folder, "audio.json")
         if args.wine:
@@ -570,6 +576,7 @@ class Bench:
         name = os.path.basename(self.args.program)[:15]
         try:
             if read_text(f"/proc/{self.program.pid}/comm").strip() == name:
+                self.pid_source = "the child itself"
                 return self.program.pid
         except OSError:
             pass
@@ -577,6 +584,7 @@ class Bench:
         candidates = find_processes(name, self.token)
         if len(candidates) != 1:
             raise BenchError(f"cannot tell the program's Linux pid ({name}: {candidates})")
+        self.pid_source = "found by comm and token"
         return candidates[0]
 
     def sample(self):
@@ -596,6 +604,7 @@ class Bench:
             return None
 
     def cleanup(self):
+        self.stamp_keeper.close()
         for process in (self.program, self.watched):
             if process is not None and process.poll() is None:
                 process.kill()
@@ -694,7 +703,7 @@ def print_cpu(label, before, after):
     log(f"    per thread, ms/s (schedstat): {', '.join(parts) if parts else 'none'}")
     if wineserver is not None:
         log(f"    wineserver (whole prefix): {wineserver:.2f} s = {100 * wineserver / wall:.3f} % of one core")
-    return cpu / wall
+    return cpu / wall, threads_ms
 
 
 def print_stream(label, stats, client):
@@ -726,39 +735,46 @@ def run(args):
         watched_pid = bench.start_watched()
         log(f"watched process: pid {watched_pid}" + (" (Windows)" if args.wine else ""))
         port = bench.start_program(watched_pid)
-        log(f"program Linux pid {bench.program_pid}"
+        log(f"program Linux pid {bench.program_pid} ({bench.pid_source})"
             + (f", wineserver pid {bench.wineserver_pid}" if bench.wineserver_pid else ""))
         time.sleep(1.0)  # let start-up settle
         log(f"load average at start: {load_average()} ({os.cpu_count()} CPUs)")
 
         log("")
-        idle_share = None
+        idle_ms = None
         if args.idle_seconds > 0:
             log(f"idle pass ({args.idle_seconds:g} s, no client):")
-            idle_share = print_cpu("program", *idle_pass(bench, args.idle_seconds))
+            _idle_share, idle_ms = print_cpu("program", *idle_pass(bench, args.idle_seconds))
 
         log(f"main pass ({args.seconds:g} s, ping every {args.ping_every:g} s):")
         stats, before, after, client, closed = stream_pass(bench, port, args.seconds, args.ping_every)
         main = print_stream("stream", stats, client)
         if args.dump:
             dump_arrivals(args.dump, stats)
-        main_share = print_cpu("program", before, after)
+        main_share, main_ms = print_cpu("program", before, after)
         log(f"    client close answered: {closed}")
 
-        quiet_share = None
         if args.quiet_seconds > 0:
             log(f"quiet pass ({args.quiet_seconds:g} s, client sends nothing):")
             q_stats, q_before, q_after, q_client, q_closed = stream_pass(bench, port, args.quiet_seconds, 0)
             print_stream("stream", q_stats, q_client)
-            quiet_share = print_cpu("program", q_before, q_after)
-            if idle_share is not None:
-                log(f"    streaming + client poll over idle: {1000 * (quiet_share - idle_share):.2f} ms/s")
+            _quiet_share, quiet_ms = print_cpu("program", q_before, q_after)
+            if idle_ms is not None:
+                log(f"    streaming + client poll over idle (schedstat): {quiet_ms - idle_ms:.2f} ms/s; "
+                    f"main pass with pings over quiet pass: {main_ms - quiet_ms:+.2f} ms/s")
 
         total_cpu = process_cpu_s(bench.program_pid)
         hwm = status_kib(bench.program_pid, "VmHWM")
         rss = status_kib(bench.program_pid, "VmRSS")
         log(f"program totals: {total_cpu:.2f} s CPU since start, peak RSS (VmHWM) {hwm} KiB "
             f"= {hwm / 1024:.2f} MiB, RSS now {rss} KiB")
+        if args.wine:
+            try:
+                floor = status_kib(bench.watched.pid, "VmHWM")
+                log(f"  for scale: the watched helper (a minimal Wine process) peaks at {floor} KiB "
+                    f"= {floor / 1024:.2f} MiB")
+            except (OSError, TypeError):
+                pass
 
         log(f"load average at end: {load_average()}")
         ended = bench.finish()

@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # Installs the packages the builds and tests need, when they are missing.
+#   scripts/install-deps.sh           everything (both builds, fuzzing, checks)
+#   scripts/install-deps.sh --native  only what the native build needs
 set -euo pipefail
-packages=(
-    g++ cmake ninja-build libgtest-dev googletest
-    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
-    clang-16 libclang-rt-16-dev
-    python3 python3-websockets
-)
+packages=(g++ cmake ninja-build libgtest-dev googletest)
+if [ "${1:-}" != --native ]; then
+    packages+=(
+        g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
+        clang-16 libclang-rt-16-dev
+        python3 python3-websockets
+    )
+fi
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

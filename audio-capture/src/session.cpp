@@ -61,8 +61,19 @@ std::expected<void, std::string> forward_frames(WebSocket& connection, protocol:
 // What one poll of the client decided.
 enum class PollOutcome { KeepStreaming, ClientLeft };
 
+// Whether a read could find something: received bytes not yet taken, or
+// readable data on the socket. Asking first keeps an idle client from costing
+// a read that waits out its time-out while frames are due.
+bool input_waiting(WebSocket& connection) {
+    if (connection.has_buffered_input()) {
+        return true;
+    }
+    auto readable = connection.stream().wait_readable(std::chrono::milliseconds(0));
+    return !readable || *readable;  // on an error, let the read report it
+}
+
 std::expected<PollOutcome, std::string> poll_client(WebSocket& connection) {
-    for (int i = 0; i < MAX_READS_PER_POLL; ++i) {
+    for (int i = 0; i < MAX_READS_PER_POLL && input_waiting(connection); ++i) {
         auto message = connection.read();
         if (!message) {
             const server::WsError& error = message.error();

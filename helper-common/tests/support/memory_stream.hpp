@@ -69,6 +69,10 @@ public:
     // With nothing scripted a read times out, as an idle socket would.
     [[nodiscard]] os::Result<std::size_t> read(std::span<std::uint8_t> buffer) override;
     [[nodiscard]] os::Result<std::size_t> write(std::span<const std::uint8_t> bytes) override;
+    // Readable whenever something is scripted (even a time-out or the end).
+    [[nodiscard]] os::Result<bool> wait_readable(std::chrono::milliseconds) override {
+        return peer_->input_pending();
+    }
     [[nodiscard]] os::Result<void> set_read_timeout(std::chrono::milliseconds timeout) override;
     [[nodiscard]] os::Result<void> set_write_timeout(std::chrono::milliseconds timeout) override;
     void close() override;

@@ -37,8 +37,7 @@ public:
     [[nodiscard]] Result<std::size_t> read(std::span<std::uint8_t> buffer) override;
     [[nodiscard]] Result<std::size_t> write(std::span<const std::uint8_t> bytes) override;
 
-    // Waits up to the time-out for data (or the peer's close) to be readable.
-    [[nodiscard]] Result<bool> wait_readable(std::chrono::milliseconds timeout);
+    [[nodiscard]] Result<bool> wait_readable(std::chrono::milliseconds timeout) override;
 
     void close() override;
 

@@ -24,6 +24,10 @@ public:
     // returns how many were taken (at least 1 on success).
     [[nodiscard]] virtual Result<std::size_t> write(std::span<const std::uint8_t> bytes) = 0;
 
+    // Waits up to the time-out (0: not at all) until a read would not wait:
+    // data, the peer's close or an error is there.
+    [[nodiscard]] virtual Result<bool> wait_readable(std::chrono::milliseconds timeout) = 0;
+
     // Zero means wait without limit.
     [[nodiscard]] virtual Result<void> set_read_timeout(std::chrono::milliseconds timeout) = 0;
     [[nodiscard]] virtual Result<void> set_write_timeout(std::chrono::milliseconds timeout) = 0;
