@@ -784,7 +784,7 @@ def run(args):
             log(f"end: program exited with status {ended[0]} {ended[1]:.3f} s after the watched process was killed")
 
         log("")
-        log("targets (Linux release build):")
+        log("targets (Linux release build)" + (", shown for reference only:" if args.wine else ":"))
         lost = max(main.get("lost_grid", 0), main.get("lost_sawtooth", 0), main.get("breaks", 0))
         log(f"  no frame lost: {lost} lost -> {mark(lost == 0 and main.get('bad_frames', 0) == 0)}")
         p99 = main.get("p99_ms", float("nan"))
@@ -793,15 +793,22 @@ def run(args):
         log(f"  peak RSS < 8 MiB: {hwm / 1024:.2f} MiB -> {mark(hwm < 8 * 1024)}")
 
         log("")
-        log("program log:")
-        try:
-            for line in read_text(bench.log_path).splitlines():
-                log(f"  {line}")
-        except OSError as error:
-            log(f"  (unreadable: {error})")
+        print_program_log(bench)
         return 0
+    except BenchError:
+        print_program_log(bench)
+        raise
     finally:
         bench.cleanup()
+
+
+def print_program_log(bench):
+    log("program log:")
+    try:
+        for line in read_text(bench.log_path).splitlines():
+            log(f"  {line}")
+    except OSError as error:
+        log(f"  (unreadable: {error})")
 
 
 def main():

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "os/fs.hpp"
+#include "os/process.hpp"
 #include "os/socket.hpp"
 #include "support/program_run.hpp"
 
@@ -44,11 +45,16 @@ TEST(ProgramStartup, ProcessThatCannotBeOpenedExitsWithThree) {
                   (Strings{"modo include: capturando só a árvore do pid 0", "processo 0 não existe; saindo"}));
         EXPECT_FALSE(os::path_exists(run.info_path()));
     }
-    // A process that has ended and been reaped.
-    auto gone = e2e::start_watched();
-    const auto pid = gone.pid();
-    gone.kill();
-    ASSERT_TRUE(gone.wait_for(10s).has_value());
+    // A process that has ended and been reaped: once no handle keeps it, it
+    // cannot be opened (Wine takes a moment to forget it).
+    std::uint32_t pid = 0;
+    {
+        auto gone = e2e::start_watched();
+        pid = gone.pid();
+        gone.kill();
+        ASSERT_TRUE(gone.wait_for(10s).has_value());
+    }
+    ASSERT_TRUE(e2e::eventually([&] { return !os::ProcessWatch::open(pid).has_value(); }));
     ProgramRun run({"--exclude-pid", std::to_string(pid), "--token", TOKEN, "--info-file", "{info}"});
     EXPECT_EQ(run.wait(), std::optional<support::ExitStatus>(3));
     const std::string p = std::to_string(pid);

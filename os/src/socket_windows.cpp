@@ -89,13 +89,11 @@ DWORD timeout_millis(milliseconds timeout) {
 // socket is ready (or has failed, which the next transfer reports).
 Result<bool> wait_ready(SOCKET s, short events, std::optional<steady_clock::time_point> deadline) {
     for (;;) {
+        // A deadline that has passed still gets one look without waiting.
         int wait_ms = -1;
         if (deadline) {
             auto left = std::chrono::ceil<milliseconds>(*deadline - steady_clock::now());
-            if (left.count() <= 0) {
-                return false;
-            }
-            wait_ms = static_cast<int>(std::min<milliseconds::rep>(left.count(), INT_MAX));
+            wait_ms = static_cast<int>(std::clamp<milliseconds::rep>(left.count(), 0, INT_MAX));
         }
         WSAPOLLFD entry{};
         entry.fd = s;
@@ -112,6 +110,9 @@ Result<bool> wait_ready(SOCKET s, short events, std::optional<steady_clock::time
         }
         // status 0: WSAPoll's time-out, which may end a little early; the
         // deadline decides.
+        if (deadline && steady_clock::now() >= *deadline) {
+            return false;
+        }
     }
 }
 

@@ -152,8 +152,10 @@ std::expected<ChildProcess, std::string> ChildProcess::spawn(const std::string& 
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    // Without a console the child's standard streams lead nowhere.
-    DWORD flags = CREATE_UNICODE_ENVIRONMENT | (output == ChildOutput::Discard ? CREATE_NO_WINDOW : 0);
+    // A detached child has no console, so its standard streams lead nowhere.
+    // (CREATE_NO_WINDOW would give it a console host of its own, which under
+    // Wine can outlive a killed child and keep our output pipes open.)
+    DWORD flags = CREATE_UNICODE_ENVIRONMENT | (output == ChildOutput::Discard ? DETACHED_PROCESS : 0);
     if (!CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, FALSE, flags, block.data(),
                         nullptr, &startup, &info)) {
         return std::unexpected(error_text("CreateProcessW") + " for " + narrow(program));
