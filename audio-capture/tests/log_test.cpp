@@ -12,7 +12,7 @@ TEST(LogRecord, FormatIsByteExact) {
     EXPECT_EQ(audio::format_log_record(5, 2, "a\nb\r\n"), "5 [audio:2] a\nb\r\n\n") << "written unchanged";
 }
 
-TEST(PanicReport, LocationAndOptionalMessage) {
+TEST(PanicText, LocationAndOptionalMessage) {
     EXPECT_EQ(common::describe_panic({"src/x.cpp", 12, 7, "failed to spawn thread"}),
               "panicked at src/x.cpp:12:7:\nfailed to spawn thread");
     EXPECT_EQ(common::describe_panic({"src/x.cpp", 12, 7, std::nullopt}), "panicked at src/x.cpp:12:7");

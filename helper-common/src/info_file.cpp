@@ -1,6 +1,9 @@
 #include "info_file.hpp"
 
+#include <span>
+
 #include "os/fs.hpp"
+#include "server/utf8.hpp"
 
 namespace common {
 
@@ -40,48 +43,13 @@ os::Result<void> write_info_file(std::string_view path, std::string_view text) {
     return os::replace_file(temporary, path);
 }
 
-bool is_valid_utf8(std::string_view bytes) {
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        const auto lead = static_cast<unsigned char>(bytes[i]);
-        std::size_t length = 0;
-        unsigned min_second = 0x80;
-        unsigned max_second = 0xBF;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            if (lead == 0xE0) min_second = 0xA0;  // no overlong forms
-            if (lead == 0xED) max_second = 0x9F;  // no surrogates
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            if (lead == 0xF0) min_second = 0x90;  // no overlong forms
-            if (lead == 0xF4) max_second = 0x8F;  // nothing above U+10FFFF
-        } else {
-            return false;
-        }
-        if (bytes.size() - i < length) {
-            return false;
-        }
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto byte = static_cast<unsigned char>(bytes[i + k]);
-            const unsigned low = k == 1 ? min_second : 0x80;
-            const unsigned high = k == 1 ? max_second : 0xBF;
-            if (byte < low || byte > high) {
-                return false;
-            }
-        }
-        i += length;
-    }
-    return true;
-}
-
 bool is_own_info_file(std::string_view path, std::string_view token) {
     auto content = os::read_file(path);
-    return content && is_valid_utf8(*content) && content->find(token) != std::string::npos;
+    if (!content) {
+        return false;
+    }
+    const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(content->data()), content->size());
+    return server::validate_utf8(bytes).has_value() && content->find(token) != std::string::npos;
 }
 
 }  // namespace common

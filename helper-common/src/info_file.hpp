@@ -22,7 +22,4 @@ namespace common {
 // Whether the file reads as UTF-8 text that contains the token.
 [[nodiscard]] bool is_own_info_file(std::string_view path, std::string_view token);
 
-// Whether the bytes are well-formed UTF-8.
-[[nodiscard]] bool is_valid_utf8(std::string_view bytes);
-
 }  // namespace common

@@ -111,15 +111,6 @@ TEST(InfoFile, OwnershipIsTheTokenAsASubstringOfValidUtf8) {
     EXPECT_TRUE(common::is_own_info_file(path, token)) << "the JSON is not parsed";
 }
 
-TEST(Utf8, AcceptsWellFormedAndRejectsMalformed) {
-    EXPECT_TRUE(common::is_valid_utf8(""));
-    EXPECT_TRUE(common::is_valid_utf8("ação \xF0\x9F\x8E\xB5 \xEF\xBF\xBF"));
-    const char* bad[] = {"\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\x80", "\xE2\x82", "\xF5\x80\x80\x80"};
-    for (const char* b : bad) {
-        EXPECT_FALSE(common::is_valid_utf8(b)) << ::testing::PrintToString(std::string(b));
-    }
-}
-
 class DataFolder : public ::testing::Test {
 protected:
     TempFolder base;

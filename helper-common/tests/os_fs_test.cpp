@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "os/fs.hpp"
@@ -116,6 +117,41 @@ TEST(OsFs, ReplaceFileReplacesAnExistingTarget) {
     EXPECT_NE(missing.error().code, 0);
     EXPECT_EQ(read_whole_file(target), "novo") << "a failed replace leaves the target alone";
 }
+
+#ifdef _WIN32
+// MoveFileExW refuses while another handle is open on the target; the rename
+// on the source's handle then takes over. Wine implements neither, and
+// answers the fallback with "invalid parameter".
+TEST(OsFs, WindowsReplaceWhileTheTargetIsHeldOpen) {
+    TempDir dir;
+    const std::string target = dir.file("audio.json");
+    const std::string temporary = dir.file("audio.json.tmp");
+    ASSERT_TRUE(os::write_private_file(target, "velho"));
+    ASSERT_TRUE(os::write_private_file(temporary, "novo"));
+    const std::filesystem::path wide_target(std::u8string(target.begin(), target.end()));
+    HANDLE held = CreateFileW(wide_target.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    auto replaced = os::replace_file(temporary, target);
+    CloseHandle(held);
+    const bool under_wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    if (under_wine) {
+        ASSERT_FALSE(replaced);
+        EXPECT_EQ(replaced.error().code, ERROR_INVALID_PARAMETER) << "the fallback's error, not MoveFileExW's";
+        EXPECT_EQ(read_whole_file(target), "velho");
+    } else {
+        ASSERT_TRUE(replaced) << replaced.error().text();
+        EXPECT_EQ(read_whole_file(target), "novo");
+    }
+}
+
+// Malformed UTF-8 cannot name a file; it becomes U+FFFD on the way to UTF-16.
+TEST(OsFs, WindowsMalformedUtf8BecomesReplacementCharacters) {
+    TempDir dir;
+    ASSERT_TRUE(os::write_private_file(os::join_path(dir.path(), "bad\xFF\xC3.txt"), "x"));
+    EXPECT_TRUE(os::path_exists(os::join_path(dir.path(), "bad\xEF\xBF\xBD\xEF\xBF\xBD.txt")));
+}
+#endif
 
 TEST(OsFs, ErrorsOfMissingFiles) {
     TempDir dir;
