@@ -172,7 +172,7 @@ TEST(ProgramSession, CaptureThatCannotStartIsReportedToTheClient) {
         EXPECT_EQ(close.opcode, CLOSE);
         EXPECT_EQ(close.wire_size, 2u) << "88 00";
 
-        ASSERT_TRUE(e2e::eventually([&] {
+        ASSERT_TRUE(support::wait_until([&] {
             const auto m = run.log_messages();
             return std::any_of(m.begin(), m.end(), [](const std::string& s) { return s.starts_with("conexão encerrada: "); });
         }));
@@ -241,7 +241,7 @@ TEST(ProgramSession, ClientThatStopsReadingIsDroppedAfterTheSendTimeout) {
     // Read nothing more: the socket buffers fill, a write blocks for the 2 s
     // send time-out, and the session ends with the layer's I/O error.
     const std::string prefix = "conexão encerrada: IO error: ";
-    ASSERT_TRUE(e2e::eventually(
+    ASSERT_TRUE(support::wait_until(
         [&] {
             const auto m = program.run.log_messages();
             return std::any_of(m.begin(), m.end(), [&](const std::string& s) { return s.starts_with(prefix); });

@@ -54,7 +54,7 @@ TEST(ProgramStartup, ProcessThatCannotBeOpenedExitsWithThree) {
         gone.kill();
         ASSERT_TRUE(gone.wait_for(10s).has_value());
     }
-    ASSERT_TRUE(e2e::eventually([&] { return !os::ProcessWatch::open(pid).has_value(); }));
+    ASSERT_TRUE(support::wait_until([&] { return !os::ProcessWatch::open(pid).has_value(); }));
     ProgramRun run({"--exclude-pid", std::to_string(pid), "--token", TOKEN, "--info-file", "{info}"});
     EXPECT_EQ(run.wait(), std::optional<support::ExitStatus>(3));
     const std::string p = std::to_string(pid);
@@ -64,10 +64,10 @@ TEST(ProgramStartup, ProcessThatCannotBeOpenedExitsWithThree) {
 
 TEST(ProgramStartup, UnwritableInfoFileExitsWithFive) {
     auto watched = e2e::start_watched();
-    e2e::TestFolder folder;
+    support::TempDir folder;
     // The info file's folder is a plain file.
-    ASSERT_TRUE(os::write_private_file(folder.path("blocker"), "x").has_value());
-    const std::string info = os::join_path(folder.path("blocker"), "audio.json");
+    ASSERT_TRUE(os::write_private_file(folder.file("blocker"), "x").has_value());
+    const std::string info = os::join_path(folder.file("blocker"), "audio.json");
     ProgramRun run({"--include-pid", std::to_string(watched.pid()), "--token", TOKEN, "--info-file", info});
     EXPECT_EQ(run.wait(), std::optional<support::ExitStatus>(5));
     const auto messages = run.log_messages();
@@ -138,8 +138,8 @@ TEST(ProgramStartup, IdleLimitZeroEndsAtTheFirstWatchdogCycle) {
 
 TEST(ProgramStartup, DefaultFilesLiveInTheDataFolder) {
     auto watched = e2e::start_watched();
-    e2e::TestFolder base;
-    const std::string appdata = base.path("appdata");
+    support::TempDir base;
+    const std::string appdata = base.file("appdata");
     const std::string data = os::join_path(appdata, "Brenquosta");
     ProgramRun run({"--include-pid", std::to_string(watched.pid()), "--token", TOKEN, "--idle-secs", "0"},
                    {{"QUORVEL_AUDIO_LOG", std::nullopt}, {"APPDATA", appdata}});
@@ -153,14 +153,14 @@ TEST(ProgramStartup, DefaultFilesLiveInTheDataFolder) {
 
 TEST(ProgramStartup, OlderDataFolderIsUsedUntilMigrated) {
     auto watched = e2e::start_watched();
-    e2e::TestFolder base;
-    const std::string appdata = base.path("appdata");
+    support::TempDir base;
+    const std::string appdata = base.file("appdata");
     const std::string old_folder = os::join_path(appdata, "discord-quorvel");
     ASSERT_TRUE(os::create_directories(old_folder).has_value());
     support::EnvOverrides env{{"QUORVEL_AUDIO_LOG", std::nullopt}, {"APPDATA", appdata}};
     {
         ProgramRun run({"--include-pid", std::to_string(watched.pid()), "--token", TOKEN}, env);
-        auto info = e2e::eventually([&] { return os::path_exists(os::join_path(old_folder, "audio.json")); });
+        auto info = support::wait_until([&] { return os::path_exists(os::join_path(old_folder, "audio.json")); });
         EXPECT_TRUE(info) << "info file in the older folder";
         run.process().kill();
         (void)run.wait();
@@ -176,8 +176,8 @@ TEST(ProgramStartup, OlderDataFolderIsUsedUntilMigrated) {
 
 TEST(ProgramLog, OversizedLogIsDeletedAtStartAndOneAtTheLimitIsKept) {
     for (const std::uint64_t size : {262'144ull, 262'145ull}) {
-        e2e::TestFolder folder;
-        const std::string log = folder.path("audio.log");
+        support::TempDir folder;
+        const std::string log = folder.file("audio.log");
         ASSERT_TRUE(os::write_private_file(log, std::string(size - 1, 'x') + "\n").has_value());
         ProgramRun run({"--bad"}, {{"QUORVEL_AUDIO_LOG", log}});
         ASSERT_EQ(run.wait(), std::optional<support::ExitStatus>(2));
@@ -194,8 +194,8 @@ TEST(ProgramLog, OversizedLogIsDeletedAtStartAndOneAtTheLimitIsKept) {
 }
 
 TEST(ProgramLog, LogFolderIsCreatedAndAnEmptyPathDropsRecords) {
-    e2e::TestFolder folder;
-    const std::string log = os::join_path(os::join_path(folder.path("a"), "b"), "x.log");
+    support::TempDir folder;
+    const std::string log = os::join_path(os::join_path(folder.file("a"), "b"), "x.log");
     ProgramRun run({"--bad"}, {{"QUORVEL_AUDIO_LOG", log}});
     ASSERT_EQ(run.wait(), std::optional<support::ExitStatus>(2));
     EXPECT_TRUE(os::read_file(log).value_or("").ends_with("argumentos: argumento desconhecido: --bad\n"));

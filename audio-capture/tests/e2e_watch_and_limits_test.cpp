@@ -16,12 +16,12 @@ using e2e::TOKEN;
 using namespace std::chrono_literals;
 
 TEST(ProgramWatch, ExcludeModeClimbsToTheTopOfSameNamedProcesses) {
-    e2e::TestFolder folder;
-    const std::string pid_file = folder.path("deepest.pid");
+    support::TempDir folder;
+    const std::string pid_file = folder.file("deepest.pid");
     // The test starts the top copy (its parent, this test, runs another
     // executable); the copy three levels down reports its pid.
     auto top = e2e::start_watched({"--chain", "3", "--pid-file", pid_file});
-    ASSERT_TRUE(e2e::eventually([&] { return os::read_file(pid_file).has_value(); }));
+    ASSERT_TRUE(support::wait_until([&] { return os::read_file(pid_file).has_value(); }));
     const std::string deepest = os::read_file(pid_file).value();
     ASSERT_FALSE(deepest.empty());
 
@@ -65,7 +65,7 @@ TEST(ProgramConnections, SeventeenthSimultaneousConnectionIsClosedAtOnce) {
 
     // Once one of the sixteen ends, its slot is free again.
     held.front().close();
-    const bool accepted_again = e2e::eventually(
+    const bool accepted_again = support::wait_until(
         [&] {
             auto next = os::Socket::connect_loopback(info->port);
             if (!next || closed_without_a_byte(*next, 300ms)) return false;

@@ -31,7 +31,7 @@ protected:
             return;
         }
         folder_.emplace();
-        log_path_ = folder_->path("audio.log");
+        log_path_ = folder_->file("audio.log");
         parent_log_.emplace(PARENT_LOG, log_path_);
         log_env_.emplace("QUORVEL_AUDIO_LOG", log_path_);
     }
@@ -41,7 +41,7 @@ protected:
     }
 
     static constexpr const char* PARENT_LOG = "BRQ_PANIC_TEST_LOG";
-    std::optional<e2e::TestFolder> folder_;
+    std::optional<support::TempDir> folder_;
     std::string log_path_;
     std::optional<support::ScopedEnv> parent_log_;
     std::optional<support::ScopedEnv> log_env_;

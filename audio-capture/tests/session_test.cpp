@@ -82,12 +82,12 @@ protected:
     }
 
     std::vector<std::string> log() const {
-        auto content = os::read_file(log_.path("audio.log"));
+        auto content = os::read_file(log_.file("audio.log"));
         return content ? e2e::messages_of(e2e::parse_log(*content)) : std::vector<std::string>{};
     }
 
-    e2e::TestFolder log_;
-    support::ScopedEnv log_env_{"QUORVEL_AUDIO_LOG", log_.path("audio.log")};
+    support::TempDir log_;
+    support::ScopedEnv log_env_{"QUORVEL_AUDIO_LOG", log_.file("audio.log")};
     std::optional<client::WsClient> client_;
     std::optional<server::WebSocket> connection_;
     server::SessionConfig config_;

@@ -8,33 +8,11 @@
 #include "os/fs.hpp"
 #include "server/shared_state.hpp"
 #include "support/scoped_env.hpp"
+#include "support/temp_dir.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// A fresh folder for one test, removed afterwards.
-class TempFolder {
-public:
-    TempFolder() {
-        static int counter = 0;
-        path_ = fs::temp_directory_path() /
-                ("brq-info-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                 std::to_string(counter++) + "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    [[nodiscard]] std::string path(const std::string& name = "") const {
-        return name.empty() ? path_.string() : (path_ / name).string();
-    }
-
-private:
-    fs::path path_;
-};
 
 std::string read(const std::string& path) { return os::read_file(path).value_or("<missing>"); }
 
@@ -64,7 +42,7 @@ TEST(InfoFile, TemporaryPathReplacesTheExtension) {
 }
 
 TEST(InfoFile, WriteCreatesMissingFoldersAndLeavesOnlyTheFile) {
-    TempFolder folder;
+    support::TempDir folder;
     const std::string path = os::join_path(os::join_path(folder.path(), "a"), "b" + std::string(1, os::PATH_SEPARATOR) + "info");
     ASSERT_TRUE(common::write_info_file(path, "{\"port\":1}").has_value());
     EXPECT_EQ(read(path), "{\"port\":1}");
@@ -72,8 +50,8 @@ TEST(InfoFile, WriteCreatesMissingFoldersAndLeavesOnlyTheFile) {
 }
 
 TEST(InfoFile, WriteReplacesAnExistingFileWhole) {
-    TempFolder folder;
-    const std::string path = folder.path("audio.json");
+    support::TempDir folder;
+    const std::string path = folder.file("audio.json");
     ASSERT_TRUE(common::write_info_file(path, std::string(500, 'x')).has_value());
     ASSERT_TRUE(common::write_info_file(path, "new").has_value());
     EXPECT_EQ(read(path), "new");
@@ -81,25 +59,25 @@ TEST(InfoFile, WriteReplacesAnExistingFileWhole) {
 
 #ifndef _WIN32
 TEST(InfoFile, FileAndTemporaryAreOwnerOnly) {
-    TempFolder folder;
-    const std::string path = folder.path("audio.json");
+    support::TempDir folder;
+    const std::string path = folder.file("audio.json");
     ASSERT_TRUE(common::write_info_file(path, "secret").has_value());
     EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
 }
 #endif
 
 TEST(InfoFile, WriteFailureIsReportedWithTheSystemText) {
-    TempFolder folder;
+    support::TempDir folder;
     // A plain file where a folder is needed.
-    ASSERT_TRUE(os::write_private_file(folder.path("blocker"), "x").has_value());
-    auto written = common::write_info_file(os::join_path(folder.path("blocker"), "audio.json"), "{}");
+    ASSERT_TRUE(os::write_private_file(folder.file("blocker"), "x").has_value());
+    auto written = common::write_info_file(os::join_path(folder.file("blocker"), "audio.json"), "{}");
     ASSERT_FALSE(written.has_value());
     EXPECT_NE(written.error().text().find("(os error "), std::string::npos) << written.error().text();
 }
 
 TEST(InfoFile, OwnershipIsTheTokenAsASubstringOfValidUtf8) {
-    TempFolder folder;
-    const std::string path = folder.path("audio.json");
+    support::TempDir folder;
+    const std::string path = folder.file("audio.json");
     const std::string token = "abcdefghijklmnop";
     EXPECT_FALSE(common::is_own_info_file(path, token)) << "missing file";
     ASSERT_TRUE(os::write_private_file(path, common::format_info_json(1, token, 2)).has_value());
@@ -113,7 +91,7 @@ TEST(InfoFile, OwnershipIsTheTokenAsASubstringOfValidUtf8) {
 
 class DataFolder : public ::testing::Test {
 protected:
-    TempFolder base;
+    support::TempDir base;
     support::ScopedEnv appdata{"APPDATA", base.path()};
     std::string new_folder = os::join_path(base.path(), "Brenquosta");
     std::string old_folder = os::join_path(base.path(), "discord-quorvel");

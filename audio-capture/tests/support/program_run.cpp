@@ -2,35 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <filesystem>
-#include <thread>
 
 #include "os/fs.hpp"
 #include "os/process.hpp"
 
 namespace e2e {
-namespace fs = std::filesystem;
-
-TestFolder::TestFolder() {
-    static std::atomic<int> counter{0};
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    const std::string name = std::string("brq-e2e-") + (info ? info->name() : "x") + "-" +
-                             std::to_string(os::current_pid()) + "-" + std::to_string(counter++);
-    const fs::path path = fs::temp_directory_path() / name;
-    fs::remove_all(path);
-    fs::create_directories(path);
-    path_ = path.string();
-}
-
-TestFolder::~TestFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-}
-
-std::string TestFolder::path(const std::string& name) const {
-    return name.empty() ? path_ : os::join_path(path_, name);
-}
 
 std::vector<LogRecord> parse_log(const std::string& content) {
     std::vector<LogRecord> records;
@@ -102,7 +78,7 @@ support::ChildProcess start_watched(const std::vector<std::string>& extra_args) 
 }
 
 ProgramRun::ProgramRun(std::vector<std::string> args, support::EnvOverrides env)
-    : log_path_(folder_.path("audio.log")) {
+    : log_path_(folder_.file("audio.log")) {
     start(std::move(args), std::move(env));
 }
 
@@ -135,7 +111,7 @@ std::vector<std::string> ProgramRun::log_messages() const {
 }
 
 bool ProgramRun::wait_for_log(const std::string& message, std::chrono::milliseconds timeout) const {
-    return eventually(
+    return support::wait_until(
         [&] {
             for (const auto& m : log_messages())
                 if (m == message) return true;
@@ -146,7 +122,7 @@ bool ProgramRun::wait_for_log(const std::string& message, std::chrono::milliseco
 
 std::optional<ParsedInfo> ProgramRun::wait_for_info(std::chrono::milliseconds timeout) const {
     std::optional<ParsedInfo> info;
-    (void)eventually(
+    (void)support::wait_until(
         [&] {
             auto text = os::read_file(info_path());
             if (text) info = parse_info(*text);

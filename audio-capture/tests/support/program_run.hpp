@@ -3,12 +3,12 @@
 // APPDATA, the log and the info file, and helpers to read what it wrote.
 
 #include <chrono>
-#include <thread>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "support/child_process.hpp"
+#include "support/temp_dir.hpp"
 
 namespace e2e {
 
@@ -16,19 +16,6 @@ using namespace std::chrono_literals;
 
 // The token every test instance is started with.
 inline const std::string TOKEN = "e2e-token_0123456789";
-
-class TestFolder {
-public:
-    TestFolder();
-    ~TestFolder();
-    TestFolder(const TestFolder&) = delete;
-    TestFolder& operator=(const TestFolder&) = delete;
-    // The folder, or a path inside it, in this platform's form.
-    [[nodiscard]] std::string path(const std::string& name = "") const;
-
-private:
-    std::string path_;
-};
 
 // One record of the log: the process id and the message (a message may hold
 // line feeds).
@@ -61,9 +48,9 @@ public:
     explicit ProgramRun(std::vector<std::string> args, support::EnvOverrides env = {});
 
     [[nodiscard]] const std::string& log_path() const { return log_path_; }
-    [[nodiscard]] std::string appdata() const { return folder_.path("appdata"); }
-    [[nodiscard]] std::string info_path() const { return folder_.path("info.json"); }
-    [[nodiscard]] const TestFolder& folder() const { return folder_; }
+    [[nodiscard]] std::string appdata() const { return folder_.file("appdata"); }
+    [[nodiscard]] std::string info_path() const { return folder_.file("info.json"); }
+    [[nodiscard]] const support::TempDir& folder() const { return folder_; }
 
     // Waits for the program to end; nullopt when it still runs after the time-out.
     [[nodiscard]] std::optional<support::ExitStatus> wait(std::chrono::milliseconds timeout = 10s);
@@ -81,20 +68,9 @@ public:
 private:
     void start(std::vector<std::string> args, support::EnvOverrides env);
 
-    TestFolder folder_;
+    support::TempDir folder_;
     std::string log_path_;
     std::optional<support::ChildProcess> child_;
 };
-
-// Polls the predicate every 10 ms until it holds or the time-out passes.
-template <class Predicate>
-bool eventually(Predicate predicate, std::chrono::milliseconds timeout = 10s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        if (predicate()) return true;
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(10ms);
-    }
-}
 
 }  // namespace e2e
