@@ -97,25 +97,14 @@ struct Parser {
         return s.at_end() ? Step::Partial : Step::Done;
     }
 
-    Step method(std::string_view& out) {
-        const std::size_t start = s.pos();
-        while (!s.at_end() && is_tchar(s.peek())) {
-            s.advance();
-        }
-        if (s.at_end()) {
-            return Step::Partial;
-        }
-        if (s.pos() == start || s.peek() != ' ') {
-            return fail(HeadError::Token);
-        }
-        out = s.view(start, s.pos());
-        s.advance();
-        return Step::Done;
-    }
+    Step method(std::string_view& out) { return word_then_blank(out, is_tchar); }
 
-    Step target(std::string_view& out) {
+    Step target(std::string_view& out) { return word_then_blank(out, is_target_byte); }
+
+    // A non-empty run of accepted bytes followed by one blank.
+    Step word_then_blank(std::string_view& out, bool (*accepted)(std::uint8_t)) {
         const std::size_t start = s.pos();
-        while (!s.at_end() && is_target_byte(s.peek())) {
+        while (!s.at_end() && accepted(s.peek())) {
             s.advance();
         }
         if (s.at_end()) {

@@ -164,23 +164,6 @@ std::expected<ChildProcess, std::string> ChildProcess::spawn(const std::string& 
     return ChildProcess(info.dwProcessId, reinterpret_cast<std::intptr_t>(info.hProcess));
 }
 
-ChildProcess::ChildProcess(ChildProcess&& other) noexcept
-    : pid_(std::exchange(other.pid_, 0)),
-      handle_(std::exchange(other.handle_, -1)),
-      status_(std::exchange(other.status_, std::nullopt)) {}
-
-ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
-    if (this != &other) {
-        release();
-        pid_ = std::exchange(other.pid_, 0);
-        handle_ = std::exchange(other.handle_, -1);
-        status_ = std::exchange(other.status_, std::nullopt);
-    }
-    return *this;
-}
-
-ChildProcess::~ChildProcess() { release(); }
-
 void ChildProcess::release() {
     if (handle_ != -1) {
         if (!status_) {
