@@ -32,8 +32,10 @@ What it does
 2. Starts the program with --fake-source --include-pid <watched> --token
    <random> --info-file <tmp>/audio.json --idle-secs 3600, with
    QUORVEL_AUDIO_LOG=<tmp>/audio.log, and reads the port from the info file.
-   The program's Linux pid is the child's pid (checked by its comm) or, under
-   Wine, the process whose comm or command line names the exe and our token.
+   The program's Linux pid is the child's pid when its comm names the exe
+   (so it is under Wine too: `wine` execs in place), else the one process
+   whose comm names the exe and whose command line or environment holds our
+   token (the `pgrep -f Brenquosta-audio.exe` idea, made unambiguous).
 3. Idle pass (no client): CPU per second of the program as it waits.
 4. Main pass (--seconds): handshake (Origin "https://discord.com", Host
    "127.0.0.1:{port}", target "/?t={token}"), checks the 97-byte format
@@ -42,9 +44,11 @@ What it does
    exercises the pong path; it reports the pong round trip.
 5. Quiet pass (--quiet-seconds): a new connection that sends nothing at all.
    Its CPU per second against the idle figure gives the cost of streaming
-   plus the session's 100 ms client poll (each poll waits up to 1 ms for a
-   message that never comes); the per-thread figures separate the session
-   thread ("cliente") from the capture thread ("captura").
+   plus the session's client poll (every 100 ms, for messages that never
+   come); the per-thread figures separate the session thread ("cliente")
+   from the capture thread ("captura"). Run-to-run noise on a shared machine
+   (about +-1 ms/s) is larger than the poll itself; count its system calls
+   with `strace -f -c -p PID` when that figure matters.
 6. Kills the watched process; the program should then end by itself within
    about 0.5 s (watchdog tick 250 ms). Prints the program's log.
 
