@@ -14,7 +14,7 @@ targets=(fuzz_handshake fuzz_frame_reader)
 
 cd "$root"
 cmake --preset fuzz -B "$build" >/dev/null
-cmake --build "$build" --target "${targets[@]}" -j2
+cmake --build "$build" --target "${targets[@]}" -j2 >/dev/null
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
@@ -28,9 +28,15 @@ failed=()
 for target in "${targets[@]}"; do
     echo "== $target: ${seconds}s"
     mkdir -p "$work/$target"
-    if ! "$build/fuzz/$target" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2048 \
+    # libFuzzer's progress goes to a log; its final figures, or on failure
+    # the tail with the report, are shown.
+    log="$artifacts/$target.log"
+    if "$build/fuzz/$target" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2048 \
             -print_final_stats=1 -artifact_prefix="$artifacts/$target-" \
-            "$work/$target" "$root/fuzz/corpus/$target"; then
+            "$work/$target" "$root/fuzz/corpus/$target" >"$log" 2>&1; then
+        grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$log" || true
+    else
+        tail -n 60 "$log"
         failed+=("$target")
     fi
 done

@@ -14,12 +14,24 @@ scripts/install-deps.sh
 
 section() { printf '\n=== %s ===\n' "$*"; }
 
+# Every ctest summary line of this run, for the closing count.
+summaries=$(mktemp)
+trap 'rm -f "$summaries"' EXIT
+run_ctest() {
+    local out status=0
+    out=$(mktemp)
+    ctest "$@" 2>&1 | tee "$out" || status=$?
+    grep -E '^[0-9]+% tests passed' "$out" >>"$summaries" || true
+    rm -f "$out"
+    return "$status"
+}
+
 run_native() {
     local preset=$1
     section "native: $preset"
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j "$jobs"
-    ctest --preset "$preset" -j "$jobs" --timeout 300
+    run_ctest --preset "$preset" -j "$jobs" --timeout 300
 }
 
 run_windows() {
@@ -30,14 +42,14 @@ run_windows() {
     # with no pipes attached, so that ctest does not wait for them.
     wineserver -p </dev/null >/dev/null 2>&1 || true
     wine cmd /c exit </dev/null >/dev/null 2>&1 || true
-    trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+    trap 'wineserver -k >/dev/null 2>&1 || true; rm -f "$summaries"' EXIT
     cmake --preset windows >/dev/null
     cmake --build --preset windows -j "$jobs"
     section "Brenquosta-audio.exe imports"
     x86_64-w64-mingw32-objdump -p build/windows/audio-capture/Brenquosta-audio.exe | grep 'DLL Name'
-    ctest --preset windows -j "$jobs" --timeout 300
+    run_ctest --preset windows -j "$jobs" --timeout 300
     wineserver -k >/dev/null 2>&1 || true
-    trap - EXIT
+    trap 'rm -f "$summaries"' EXIT
 }
 
 run_native linux-debug
@@ -47,4 +59,5 @@ if [ "$fuzz_seconds" != 0 ] && [ -x fuzz/run-fuzzers.sh ]; then
     section "fuzzing, ${fuzz_seconds}s per target"
     fuzz/run-fuzzers.sh "$fuzz_seconds"
 fi
-section "all tests passed"
+# "N% tests passed, F tests failed out of T" for each run, summed up.
+awk '{ failed += $4; total += $9 } END { printf "tests: %d passed, %d failed\n", total - failed, failed }' "$summaries"
