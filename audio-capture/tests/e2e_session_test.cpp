@@ -226,7 +226,23 @@ TEST(ProgramSession, RefusedHandshakeDoesNotRestartTheIdleClock) {
     EXPECT_EQ(*answer, "HTTP/1.1 403 Forbidden\r\n\r\n");
     ASSERT_EQ(program.run.wait(10s), std::optional<support::ExitStatus>(0));
     EXPECT_LT(Clock::now() - started, 4800ms) << "counted from the start, not from the refusal";
-    EXPECT_EQ(program.run.log_messages().back(), "encerrando: sem cliente além do limite");
+    const auto messages = program.run.log_messages();
+    ASSERT_GE(messages.size(), 3u);
+    EXPECT_EQ(messages[messages.size() - 3], "handshake recusado: Origin");
+    EXPECT_EQ(messages[messages.size() - 2], "conexão encerrada: handshake: HTTP error: 403 Forbidden");
+    EXPECT_EQ(messages.back(), "encerrando: sem cliente além do limite");
+}
+
+TEST(ProgramSession, WatchedProcessEndingEndsTheProgramUnderAConnectedClient) {
+    FakeSourceProgram program;
+    auto client = e2e::connect_client(program.port);
+    (void)read_or_fail(client);
+    e2e::SawtoothFollower follower;
+    expect_audio(client, follower, 10);
+    program.watched.kill();
+    ASSERT_EQ(program.run.wait(10s), std::optional<support::ExitStatus>(0));
+    EXPECT_TRUE(client.read_until_closed(5s).has_value()) << "the connection drops with the program";
+    EXPECT_EQ(program.run.log_messages().back(), "encerrando: o processo capturado terminou");
 }
 
 }  // namespace
