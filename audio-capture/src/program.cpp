@@ -4,7 +4,6 @@
 #include <string>
 
 #include "accept_loop.hpp"
-#include "connection_handler.hpp"
 #include "data_folder.hpp"
 #include "info_file.hpp"
 #include "log.hpp"
@@ -14,6 +13,8 @@
 #include "os/thread.hpp"
 #include "panic.hpp"
 #include "process_watch.hpp"
+#include "server/serve_client.hpp"
+#include "session.hpp"
 #include "settings.hpp"
 #include "texts.hpp"
 #include "watchdog.hpp"
@@ -74,7 +75,10 @@ void run_program() {
         std::move(settings.token), {}, log_line,
         settings.fake_source ? CaptureMode::FakeSource : settings.mode, watched->pid});
 
-    common::run_accept_loop(*listener, state, config, handle_connection);
+    // Each "cliente" thread authenticates its client and runs the audio session.
+    common::run_accept_loop(*listener, state, config, [](common::ConnectionRecord record) {
+        server::serve_client(std::move(record), run_session);
+    });
 }
 
 }  // namespace audio
