@@ -4,6 +4,7 @@
 #include <string>
 
 #include "accept_loop.hpp"
+#include "common_texts.hpp"
 #include "data_folder.hpp"
 #include "info_file.hpp"
 #include "log.hpp"
@@ -39,8 +40,10 @@ void run_program() {
     }
     Settings settings = std::move(*parsed);
 
-    const std::string info_path = settings.info_file.value_or(
-        os::join_path(common::resolve_data_folder(), common::INFO_FILE_NAME));
+    // The data folder is looked up only when no path is given.
+    const std::string info_path = settings.info_file
+                                      ? *settings.info_file
+                                      : os::join_path(common::resolve_data_folder(), common::INFO_FILE_NAME);
 
     auto watched = open_watched_process(settings.mode, settings.target_pid);
     if (!watched) {
@@ -65,7 +68,7 @@ void run_program() {
     common::WatchdogRecord watchdog{info_path, settings.token, std::string(watched->exit_reason), state,
                                     std::move(watched->watch), log_line};
     auto watchdog_thread = os::spawn_thread(
-        "vigia", [record = std::move(watchdog)]() mutable { common::run_watchdog(std::move(record)); });
+        common::texts::WATCHDOG_THREAD_NAME, [record = std::move(watchdog)]() mutable { common::run_watchdog(std::move(record)); });
     if (!watchdog_thread) {
         common::panic(texts::FAILED_TO_SPAWN_THREAD);
     }
