@@ -19,7 +19,7 @@ constexpr int SAWTOOTH_LOW = -5000;
 // Fills one frame and advances the sample index, which wraps at 2^32 and runs
 // on across frames so that the wave stays continuous.
 protocol::Frame sawtooth_frame(std::uint32_t& sample_index) {
-    protocol::Frame frame = protocol::Frame::zeroed();
+    protocol::Frame frame = protocol::Frame::for_overwrite();
     auto bytes = frame.mutable_bytes();
     for (std::size_t at = 0; at < bytes.size(); at += protocol::BYTES_PER_SAMPLE_FRAME) {
         const int value = SAWTOOTH_STEP * static_cast<int>(sample_index % SAWTOOTH_PERIOD) + SAWTOOTH_LOW;

@@ -33,6 +33,9 @@ public:
         return frame;
     }
 
+    // Bytes of no defined value, for a producer that writes every one of them.
+    [[nodiscard]] static Frame for_overwrite() { return Frame(); }
+
     [[nodiscard]] std::span<const std::uint8_t, FRAME_BYTES> bytes() const { return *storage_; }
     [[nodiscard]] std::span<std::uint8_t, FRAME_BYTES> mutable_bytes() { return *storage_; }
 
