@@ -2,7 +2,10 @@
 """An independent client (Python's websockets package) against the real program.
 
 Usage: websockets_client.py PROGRAM
-Starts PROGRAM in --fake-source mode watching a sleeping process, then:
+       websockets_client.py --wine PROGRAM.exe WATCHED.exe
+Starts PROGRAM in --fake-source mode watching a sleeping process (with --wine,
+the Windows exe under Wine watching the test suite's brq-watched.exe, whose
+Windows pid it writes to a file), then:
   1. connects with the allowed Origin and checks the format message and at
      least one second of continuous sawtooth audio;
   2. connects with a wrong Origin and checks that it is refused with 403.
@@ -69,21 +72,50 @@ async def refused(port):
     print("websockets client: wrong Origin refused with 403")
 
 
-def main():
-    program = sys.argv[1]
-    with tempfile.TemporaryDirectory() as folder:
+def windows_path(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+def start_watched(folder, wine, watched_exe):
+    """The process to watch and the pid to give the program."""
+    if not wine:
         sleeper = subprocess.Popen(["sleep", "60"])
-        info = os.path.join(folder, "info.json")
-        env = dict(os.environ, QUORVEL_AUDIO_LOG=os.path.join(folder, "audio.log"))
-        proc = subprocess.Popen([program, "--include-pid", str(sleeper.pid), "--token", TOKEN,
-                                 "--info-file", info, "--fake-source"], env=env)
+        return sleeper, sleeper.pid
+    pid_file = os.path.join(folder, "watched.pid")
+    watched = subprocess.Popen(["wine", watched_exe, "--sleep-ms", "60000", "--pid-file", windows_path(pid_file)],
+                               stdin=subprocess.DEVNULL)
+    deadline = time.monotonic() + 30
+    while time.monotonic() < deadline:
         try:
-            port = wait_for_info(info, time.monotonic() + 20)["port"]
+            with open(pid_file, encoding="ascii") as f:
+                text = f.read().strip()
+            if text:
+                return watched, int(text)
+        except OSError:
+            pass
+        time.sleep(0.05)
+    raise SystemExit("the watched process wrote no pid")
+
+
+def main():
+    args = sys.argv[1:]
+    wine = args[:1] == ["--wine"]
+    program = args[1] if wine else args[0]
+    with tempfile.TemporaryDirectory() as folder:
+        watched, watched_pid = start_watched(folder, wine, args[2] if wine else None)
+        info = os.path.join(folder, "info.json")
+        log = os.path.join(folder, "audio.log")
+        env = dict(os.environ, QUORVEL_AUDIO_LOG=windows_path(log) if wine else log)
+        command = [program, "--include-pid", str(watched_pid), "--token", TOKEN,
+                   "--info-file", windows_path(info) if wine else info, "--fake-source"]
+        proc = subprocess.Popen((["wine"] if wine else []) + command, env=env, stdin=subprocess.DEVNULL)
+        try:
+            port = wait_for_info(info, time.monotonic() + 30)["port"]
             asyncio.run(listen(port))
             asyncio.run(refused(port))
         finally:
-            sleeper.kill()
-            proc.wait(10)
+            watched.kill()
+            proc.wait(30)
     return 0
 
 
