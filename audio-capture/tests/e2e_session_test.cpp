@@ -60,6 +60,19 @@ int count(const std::vector<std::string>& messages, const std::string& message) 
     return static_cast<int>(std::count(messages.begin(), messages.end(), message));
 }
 
+// The program in fake-source mode with one client that has read the format
+// message and the first `frames` audio frames.
+struct StreamingClient {
+    explicit StreamingClient(int frames, std::vector<std::string> extra = {})
+        : program(std::move(extra)), client(e2e::connect_client(program.port)) {
+        (void)read_or_fail(client);
+        expect_audio(client, follower, frames);
+    }
+    FakeSourceProgram program;
+    client::WsClient client;
+    e2e::SawtoothFollower follower;
+};
+
 TEST(ProgramSession, FormatMessageFirstThenContinuousAudio) {
     FakeSourceProgram program;
     auto client = e2e::connect_client(program.port);
@@ -75,11 +88,8 @@ TEST(ProgramSession, FormatMessageFirstThenContinuousAudio) {
 }
 
 TEST(ProgramSession, PingIsAnsweredWithinAboutOnePoll) {
-    FakeSourceProgram program;
-    auto client = e2e::connect_client(program.port);
-    (void)read_or_fail(client);
-    e2e::SawtoothFollower follower;
-    expect_audio(client, follower, 20);
+    StreamingClient streaming(20);
+    auto& [program, client, follower] = streaming;
     const std::string payload = "ping-payload-0123456789";
     const auto sent = Clock::now();
     ASSERT_TRUE(client.send_frame(PING, payload).has_value());
@@ -91,11 +101,8 @@ TEST(ProgramSession, PingIsAnsweredWithinAboutOnePoll) {
 }
 
 TEST(ProgramSession, ClientMessagesHaveNoEffectOnTheStream) {
-    FakeSourceProgram program;
-    auto client = e2e::connect_client(program.port);
-    (void)read_or_fail(client);
-    e2e::SawtoothFollower follower;
-    expect_audio(client, follower, 10);
+    StreamingClient streaming(10);
+    auto& [program, client, follower] = streaming;
     // 40 at once: 32 are read in one poll, the rest in the next.
     std::vector<std::uint8_t> burst;
     for (int i = 0; i < 40; ++i) {
@@ -114,11 +121,8 @@ TEST(ProgramSession, ClientMessagesHaveNoEffectOnTheStream) {
 }
 
 TEST(ProgramSession, ClientCloseIsEchoedAndEndsTheSession) {
-    FakeSourceProgram program;
-    auto client = e2e::connect_client(program.port);
-    (void)read_or_fail(client);
-    e2e::SawtoothFollower follower;
-    expect_audio(client, follower, 5);
+    StreamingClient streaming(5);
+    auto& [program, client, follower] = streaming;
     ASSERT_TRUE(client.send_frame(CLOSE, client::close_body(1000, "tchau")).has_value());
     auto reply = read_until(client, CLOSE, follower, 3s);
     ASSERT_TRUE(reply.has_value());
@@ -197,11 +201,8 @@ TEST(ProgramSession, CaptureThatCannotStartIsReportedToTheClient) {
 }
 
 TEST(ProgramSession, AuthenticatedClientKeepsTheProgramAlivePastTheIdleLimit) {
-    FakeSourceProgram program({"--idle-secs", "1"});
-    auto client = e2e::connect_client(program.port);
-    (void)read_or_fail(client);
-    e2e::SawtoothFollower follower;
-    expect_audio(client, follower, 200);  // two seconds, twice the limit
+    StreamingClient streaming(200, {"--idle-secs", "1"});  // two seconds, twice the limit
+    auto& [program, client, follower] = streaming;
     EXPECT_FALSE(program.run.process().wait_for(0ms).has_value()) << "still running";
 
     ASSERT_TRUE(client.send_frame(CLOSE, "").has_value());
@@ -234,11 +235,8 @@ TEST(ProgramSession, RefusedHandshakeDoesNotRestartTheIdleClock) {
 }
 
 TEST(ProgramSession, WatchedProcessEndingEndsTheProgramUnderAConnectedClient) {
-    FakeSourceProgram program;
-    auto client = e2e::connect_client(program.port);
-    (void)read_or_fail(client);
-    e2e::SawtoothFollower follower;
-    expect_audio(client, follower, 10);
+    StreamingClient streaming(10);
+    auto& [program, client, follower] = streaming;
     program.watched.kill();
     ASSERT_EQ(program.run.wait(10s), std::optional<support::ExitStatus>(0));
     EXPECT_TRUE(client.read_until_closed(5s).has_value()) << "the connection drops with the program";
