@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "handle_windows.hpp"
+#include "os/windows/unique_handle.hpp"
 #include "os/fs.hpp"
 #include "utf16_windows.hpp"
 
@@ -14,7 +14,6 @@ namespace {
 
 using detail::to_utf8;
 using detail::to_wide;
-using detail::UniqueHandle;
 
 constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <utility>
 
-#include "handle_windows.hpp"
+#include "os/windows/unique_handle.hpp"
 #include "os/process.hpp"
 #include "utf16_windows.hpp"
 
@@ -86,7 +86,7 @@ void install_crash_handler(void (*handler)(const std::string& description)) {
 
 std::vector<ProcessEntry> snapshot_processes() {
     std::vector<ProcessEntry> rows;
-    detail::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) {
         return rows;
     }
@@ -103,7 +103,7 @@ std::vector<ProcessEntry> snapshot_processes() {
 
 std::optional<ProcessWatch> ProcessWatch::open(std::uint32_t pid) {
     HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
-    if (!detail::is_valid_handle(process)) {
+    if (!is_valid_handle(process)) {
         return std::nullopt;
     }
     return ProcessWatch(reinterpret_cast<std::intptr_t>(process));

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "handle_windows.hpp"
+#include "os/windows/unique_handle.hpp"
 #include "os/time.hpp"
 
 namespace os {
@@ -21,9 +21,9 @@ constexpr DWORD HIGH_RESOLUTION_TIMER = 0x2;
 // timer is not bound to the system tick; older systems refuse the flag and get
 // an ordinary one.
 HANDLE thread_timer() {
-    thread_local detail::UniqueHandle timer = [] {
+    thread_local UniqueHandle timer = [] {
         const DWORD access = TIMER_MODIFY_STATE | SYNCHRONIZE;
-        detail::UniqueHandle made(CreateWaitableTimerExW(nullptr, nullptr, HIGH_RESOLUTION_TIMER, access));
+        UniqueHandle made(CreateWaitableTimerExW(nullptr, nullptr, HIGH_RESOLUTION_TIMER, access));
         if (!made) {
             made.reset(CreateWaitableTimerExW(nullptr, nullptr, 0, access));
         }

@@ -7,7 +7,7 @@
 #include "capture/windows/audio_declarations.hpp"
 #include "capture/windows/com_error.hpp"
 #include "capture/windows/com_ptr.hpp"
-#include "capture/windows/unique_handle.hpp"
+#include "os/windows/unique_handle.hpp"
 
 namespace audio::capture::windows {
 
@@ -49,11 +49,11 @@ public:
     HRESULT STDMETHODCALLTYPE ActivateCompleted(IActivateAudioInterfaceAsyncOperation* operation) noexcept override;
 
 private:
-    explicit ActivationHandler(UniqueHandle event) noexcept : event_(std::move(event)) {}
+    explicit ActivationHandler(os::UniqueHandle event) noexcept : event_(std::move(event)) {}
     ~ActivationHandler() = default;
 
     std::atomic<ULONG> references_{1};
-    const UniqueHandle event_;  // owned; written once, read from any thread
+    const os::UniqueHandle event_;  // owned; written once, read from any thread
 };
 #pragma GCC diagnostic pop
 

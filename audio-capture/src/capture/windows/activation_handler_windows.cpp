@@ -103,7 +103,7 @@ HRESULT make_marshal_forwarder(IUnknown* handler, void** object) {
 }  // namespace
 
 std::expected<ComPtr<ActivationHandler>, ComError> ActivationHandler::create() {
-    UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    os::UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!event) {
         return std::unexpected(ComError::from_last_error());
     }

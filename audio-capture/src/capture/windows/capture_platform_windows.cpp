@@ -9,7 +9,7 @@
 #include "capture/windows/com_error.hpp"
 #include "capture/windows/com_ptr.hpp"
 #include "capture/windows/process_loopback.hpp"
-#include "capture/windows/unique_handle.hpp"
+#include "os/windows/unique_handle.hpp"
 
 namespace audio::capture {
 namespace {
@@ -22,14 +22,14 @@ std::unexpected<std::string> failed(const ComError& error) { return std::unexpec
 
 class WindowsBufferEvent final : public BufferEvent {
 public:
-    explicit WindowsBufferEvent(windows::UniqueHandle event) : event_(std::move(event)) {}
+    explicit WindowsBufferEvent(os::UniqueHandle event) : event_(std::move(event)) {}
     void wait(std::chrono::milliseconds timeout) override {
         (void)WaitForSingleObject(event_.get(), static_cast<DWORD>(timeout.count()));
     }
     void* native_handle() override { return event_.get(); }
 
 private:
-    windows::UniqueHandle event_;
+    os::UniqueHandle event_;
 };
 
 class WindowsCaptureClient final : public CaptureClient {
@@ -114,7 +114,7 @@ public:
     void uninitialize_com() override { CoUninitialize(); }
 
     PlatformResult<std::unique_ptr<BufferEvent>> create_buffer_event() override {
-        windows::UniqueHandle event(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+        os::UniqueHandle event(CreateEventW(nullptr, FALSE, FALSE, nullptr));
         if (!event) {
             return failed(ComError::from_last_error());
         }

@@ -1,12 +1,13 @@
 #pragma once
-// Ownership of Windows kernel handles. Some calls report failure with a null
-// handle and others with INVALID_HANDLE_VALUE, so both count as "no handle".
+// Ownership of Windows kernel handles, for the Windows-only code of the OS
+// layer and of the capture. Some calls report failure with a null handle and
+// others with INVALID_HANDLE_VALUE, so both count as "no handle".
 
 #include <windows.h>
 
 #include <utility>
 
-namespace os::detail {
+namespace os {
 
 [[nodiscard]] inline bool is_valid_handle(HANDLE h) {
     return h != nullptr && h != INVALID_HANDLE_VALUE;
@@ -45,4 +46,4 @@ private:
     HANDLE handle_ = nullptr;
 };
 
-}  // namespace os::detail
+}  // namespace os
