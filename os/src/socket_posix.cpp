@@ -44,6 +44,31 @@ Result<bool> wait_for(int fd, short events, std::chrono::milliseconds timeout) {
     }
 }
 
+// Runs one non-blocking receive or send, waiting for readiness (bounded by
+// the time-out) whenever the socket has no data or no room yet.
+template <class Attempt>
+Result<std::size_t> transfer(int fd, short events, std::chrono::milliseconds timeout, Attempt attempt) {
+    for (;;) {
+        const ssize_t n = attempt();
+        if (n >= 0) {
+            return static_cast<std::size_t>(n);
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            return std::unexpected(last_socket_error());
+        }
+        auto ready = wait_for(fd, events, timeout);
+        if (!ready) {
+            return std::unexpected(ready.error());
+        }
+        if (!*ready) {
+            return std::unexpected(timeout_error());
+        }
+    }
+}
+
 Result<void> set_timeout_option(int fd, int option, std::chrono::milliseconds timeout) {
     timeval value{};
     value.tv_sec = static_cast<time_t>(timeout.count() / 1000);
@@ -152,48 +177,13 @@ Result<void> Socket::set_write_timeout(std::chrono::milliseconds timeout) {
 
 Result<std::size_t> Socket::read(std::span<std::uint8_t> buffer) {
     const int fd = fd_of(handle_);
-    for (;;) {
-        const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
-        if (n >= 0) {
-            return static_cast<std::size_t>(n);
-        }
-        if (errno == EINTR) {
-            continue;
-        }
-        if (errno != EAGAIN && errno != EWOULDBLOCK) {
-            return std::unexpected(last_socket_error());
-        }
-        auto ready = wait_for(fd, POLLIN, read_timeout_);
-        if (!ready) {
-            return std::unexpected(ready.error());
-        }
-        if (!*ready) {
-            return std::unexpected(timeout_error());
-        }
-    }
+    return transfer(fd, POLLIN, read_timeout_, [&] { return ::recv(fd, buffer.data(), buffer.size(), 0); });
 }
 
 Result<std::size_t> Socket::write(std::span<const std::uint8_t> bytes) {
     const int fd = fd_of(handle_);
-    for (;;) {
-        const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (n >= 0) {
-            return static_cast<std::size_t>(n);
-        }
-        if (errno == EINTR) {
-            continue;
-        }
-        if (errno != EAGAIN && errno != EWOULDBLOCK) {
-            return std::unexpected(last_socket_error());
-        }
-        auto ready = wait_for(fd, POLLOUT, write_timeout_);
-        if (!ready) {
-            return std::unexpected(ready.error());
-        }
-        if (!*ready) {
-            return std::unexpected(timeout_error());
-        }
-    }
+    return transfer(fd, POLLOUT, write_timeout_,
+                    [&] { return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL); });
 }
 
 Result<bool> Socket::wait_readable(std::chrono::milliseconds timeout) {
