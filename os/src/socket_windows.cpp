@@ -123,6 +123,29 @@ std::optional<steady_clock::time_point> deadline_after(milliseconds timeout) {
     return steady_clock::now() + timeout;
 }
 
+// Runs one non-blocking receive or send, waiting for readiness (until the
+// deadline, if any) whenever the socket has no data or no room yet.
+template <class Attempt>
+Result<std::size_t> transfer(SOCKET s, short events, std::optional<steady_clock::time_point> deadline,
+                             Attempt attempt) {
+    for (;;) {
+        const int done = attempt();
+        if (done >= 0) {
+            return static_cast<std::size_t>(done);
+        }
+        if (WSAGetLastError() != WSAEWOULDBLOCK) {
+            return socket_failure();
+        }
+        auto ready = wait_ready(s, events, deadline);
+        if (!ready) {
+            return std::unexpected(ready.error());
+        }
+        if (!*ready) {
+            return std::unexpected(timeout_error());
+        }
+    }
+}
+
 // Connected sockets are non-blocking; every transfer waits with WSAPoll so
 // that even a 1 ms time-out is kept.
 Result<SOCKET> make_non_blocking(SOCKET s) {
@@ -214,24 +237,9 @@ Result<std::size_t> Socket::read(std::span<std::uint8_t> buffer) {
         return closed_failure();
     }
     SOCKET s = as_socket(handle_);
-    auto length = static_cast<int>(std::min<std::size_t>(buffer.size(), INT_MAX));
-    auto deadline = deadline_after(read_timeout_);
-    for (;;) {
-        int got = recv(s, reinterpret_cast<char*>(buffer.data()), length, 0);
-        if (got >= 0) {
-            return static_cast<std::size_t>(got);
-        }
-        if (WSAGetLastError() != WSAEWOULDBLOCK) {
-            return socket_failure();
-        }
-        auto ready = wait_ready(s, POLLRDNORM, deadline);
-        if (!ready) {
-            return std::unexpected(ready.error());
-        }
-        if (!*ready) {
-            return std::unexpected(timeout_error());
-        }
-    }
+    const auto length = static_cast<int>(std::min<std::size_t>(buffer.size(), INT_MAX));
+    return transfer(s, POLLRDNORM, deadline_after(read_timeout_),
+                    [&] { return recv(s, reinterpret_cast<char*>(buffer.data()), length, 0); });
 }
 
 Result<std::size_t> Socket::write(std::span<const std::uint8_t> bytes) {
@@ -239,24 +247,9 @@ Result<std::size_t> Socket::write(std::span<const std::uint8_t> bytes) {
         return closed_failure();
     }
     SOCKET s = as_socket(handle_);
-    auto length = static_cast<int>(std::min<std::size_t>(bytes.size(), INT_MAX));
-    auto deadline = deadline_after(write_timeout_);
-    for (;;) {
-        int sent = send(s, reinterpret_cast<const char*>(bytes.data()), length, 0);
-        if (sent >= 0) {
-            return static_cast<std::size_t>(sent);
-        }
-        if (WSAGetLastError() != WSAEWOULDBLOCK) {
-            return socket_failure();
-        }
-        auto ready = wait_ready(s, POLLWRNORM, deadline);
-        if (!ready) {
-            return std::unexpected(ready.error());
-        }
-        if (!*ready) {
-            return std::unexpected(timeout_error());
-        }
-    }
+    const auto length = static_cast<int>(std::min<std::size_t>(bytes.size(), INT_MAX));
+    return transfer(s, POLLWRNORM, deadline_after(write_timeout_),
+                    [&] { return send(s, reinterpret_cast<const char*>(bytes.data()), length, 0); });
 }
 
 Result<bool> Socket::wait_readable(milliseconds timeout) {
