@@ -17,26 +17,23 @@ constexpr std::uint64_t FILETIME_TICKS_PER_SECOND = 10'000'000ull;
 // CREATE_WAITABLE_TIMER_HIGH_RESOLUTION (Windows 10 1803), absent from MinGW's headers.
 constexpr DWORD HIGH_RESOLUTION_TIMER = 0x2;
 
-// One waitable timer per sleeping thread, made on first use. A high-resolution
-// timer is not bound to the system tick; older systems refuse the flag and get
-// an ordinary one.
-HANDLE thread_timer() {
-    thread_local UniqueHandle timer = [] {
-        const DWORD access = TIMER_MODIFY_STATE | SYNCHRONIZE;
-        UniqueHandle made(CreateWaitableTimerExW(nullptr, nullptr, HIGH_RESOLUTION_TIMER, access));
-        if (!made) {
-            made.reset(CreateWaitableTimerExW(nullptr, nullptr, 0, access));
-        }
-        return made;
-    }();
-    return timer.get();
+// A high-resolution timer is not bound to the system tick; older systems
+// refuse the flag and get an ordinary one. The timer is made for each sleep:
+// a thread_local owner would be destroyed by MinGW's thread-exit machinery,
+// which is not safe to run destructors from.
+UniqueHandle make_timer() {
+    const DWORD access = TIMER_MODIFY_STATE | SYNCHRONIZE;
+    UniqueHandle made(CreateWaitableTimerExW(nullptr, nullptr, HIGH_RESOLUTION_TIMER, access));
+    if (!made) {
+        made.reset(CreateWaitableTimerExW(nullptr, nullptr, 0, access));
+    }
+    return made;
 }
 
 // Waits about `span` (at most an hour per call; the caller loops).
-void wait_once(nanoseconds span) {
+void wait_once(HANDLE timer, nanoseconds span) {
     span = std::min<nanoseconds>(span, hours(1));
     auto ticks = (span.count() + 99) / 100;  // 100 ns units, rounded up
-    HANDLE timer = thread_timer();
     if (timer != nullptr) {
         LARGE_INTEGER due{};
         due.QuadPart = -std::max<long long>(ticks, 1);  // negative: relative
@@ -64,8 +61,13 @@ std::uint64_t unix_seconds_now() {
 void sleep_until(steady_clock::time_point deadline) {
     // A timer may fire a little before the steady clock agrees, so the clock
     // has the last word.
-    for (auto now = steady_clock::now(); now < deadline; now = steady_clock::now()) {
-        wait_once(duration_cast<nanoseconds>(deadline - now));
+    auto now = steady_clock::now();
+    if (now >= deadline) {
+        return;
+    }
+    const UniqueHandle timer = make_timer();
+    for (; now < deadline; now = steady_clock::now()) {
+        wait_once(timer.get(), duration_cast<nanoseconds>(deadline - now));
     }
 }
 
