@@ -33,6 +33,12 @@ std::string upper_hex(std::uint64_t value, int digits) {
     return text;
 }
 
+// Set once a crash is being reported.
+std::atomic<bool> g_reporting_crash{false};
+
+// STATUS_STACK_BUFFER_OVERRUN, the status of a fast fail.
+constexpr DWORD FAST_FAIL_STATUS = 0xC0000409;
+
 LONG WINAPI on_unhandled_exception(EXCEPTION_POINTERS* pointers) {
     auto handler = g_crash_handler.load();
     if (handler == nullptr) {
@@ -43,6 +49,12 @@ LONG WINAPI on_unhandled_exception(EXCEPTION_POINTERS* pointers) {
     if (pointers != nullptr && pointers->ExceptionRecord != nullptr) {
         code = pointers->ExceptionRecord->ExceptionCode;
         address = reinterpret_cast<std::uintptr_t>(pointers->ExceptionRecord->ExceptionAddress);
+    }
+    // A fast fail that still reaches the filter (Wine delivers them), or a
+    // crash while a crash is being reported, ends the process without another
+    // report: reporting again would recurse until the stack is gone.
+    if (code == FAST_FAIL_STATUS || g_reporting_crash.exchange(true)) {
+        TerminateProcess(GetCurrentProcess(), FAST_FAIL_STATUS);
     }
     handler(CRASH_PREFIX + upper_hex(code, 8) + CRASH_ADDRESS + upper_hex(address, 16));
     fail_fast();  // the handler should not return; if it does, end here
@@ -75,6 +87,9 @@ void fail_fast() {
     // __fastfail: interrupt 0x29 with the code in ECX ends the process at
     // once (status 0xC0000409), with no handler or debugger in between.
     // abort() is not used: its status 3 already means "process cannot be opened".
+    // Wine turns the interrupt into an exception that reaches the unhandled
+    // exception filter; without a filter it ends the process as Windows does.
+    SetUnhandledExceptionFilter(nullptr);
     __asm__ __volatile__("int $0x29" ::"c"(FAST_FAIL_FATAL_APP_EXIT_CODE) : "memory");
     __builtin_unreachable();
 }
