@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 
 #include "os/fs.hpp"
 #include "os/process.hpp"
@@ -77,22 +78,61 @@ support::ChildProcess start_watched(const std::vector<std::string>& extra_args) 
     return std::move(*child);
 }
 
-ProgramRun::ProgramRun(std::vector<std::string> args, support::EnvOverrides env)
-    : log_path_(folder_.file("audio.log")) {
-    start(std::move(args), std::move(env));
+namespace {
+
+std::filesystem::path fs_path(const std::string& utf8) {
+    const std::string native = support::native_path(utf8);
+    return std::filesystem::path(std::u8string(native.begin(), native.end()));
 }
 
-void ProgramRun::start(std::vector<std::string> args, support::EnvOverrides env) {
-    for (auto& arg : args) {
-        if (arg == "{info}") {
-            arg = info_path();
-        } else if (arg.starts_with("{dir}")) {
-            arg = folder_.path() + arg.substr(5);
+// Copies the program and the files into the folder; the copy's path.
+std::string copy_beside(const std::string& folder, const std::string& program,
+                        const std::vector<std::string>& files) {
+    std::error_code error;
+    std::filesystem::create_directory(fs_path(folder), error);
+    for (const std::string& file : files) {
+        const auto from = fs_path(file);
+        const auto to = fs_path(folder) / from.filename();
+        if (!std::filesystem::copy_file(from, to, error)) {
+            ADD_FAILURE() << "cannot copy " << file << ": " << error.message();
         }
+    }
+    const auto from = fs_path(program);
+    const auto to = fs_path(folder) / from.filename();
+    if (!std::filesystem::copy_file(from, to, error)) {
+        ADD_FAILURE() << "cannot copy " << program << ": " << error.message();
+    }
+    const std::u8string text = to.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+}  // namespace
+
+ProgramRun::ProgramRun(std::vector<std::string> args, support::EnvOverrides env,
+                       const std::vector<std::string>& beside_program)
+    : log_path_(folder_.file("audio.log")) {
+    start(std::move(args), std::move(env), beside_program);
+}
+
+std::string ProgramRun::with_folder(const std::string& text) const {
+    return text.starts_with("{dir}") ? folder_.path() + text.substr(5) : text;
+}
+
+void ProgramRun::start(std::vector<std::string> args, support::EnvOverrides env,
+                       const std::vector<std::string>& beside_program) {
+    for (auto& arg : args) {
+        arg = arg == "{info}" ? info_path() : with_folder(arg);
+    }
+    for (auto& [name, value] : env) {
+        if (value) value = with_folder(*value);
     }
     env.try_emplace("QUORVEL_AUDIO_LOG", log_path_);
     env.try_emplace("APPDATA", appdata());
-    auto child = support::ChildProcess::spawn(BRQ_PROGRAM_PATH, args, env);
+    std::string program = BRQ_PROGRAM_PATH;
+    if (!beside_program.empty()) {
+        program = copy_beside(folder_.file("bin"), program, beside_program);
+    }
+    auto child = support::ChildProcess::spawn(program, args, env);
     if (!child) {
         ADD_FAILURE() << "cannot start the program: " << child.error();
         return;

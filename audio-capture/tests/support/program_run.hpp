@@ -43,9 +43,13 @@ struct ParsedInfo {
 class ProgramRun {
 public:
     // Starts the program with the arguments, in which "{info}" stands for
-    // info_path() and "{dir}" for the test's folder; QUORVEL_AUDIO_LOG points
-    // at log_path() and APPDATA at appdata() unless the overrides say otherwise.
-    explicit ProgramRun(std::vector<std::string> args, support::EnvOverrides env = {});
+    // info_path() and "{dir}" for the test's folder (also in the values of
+    // `env`); QUORVEL_AUDIO_LOG points at log_path() and APPDATA at appdata()
+    // unless the overrides say otherwise. With `beside_program`, a copy of the
+    // program runs from a folder of the test's own, with copies of these
+    // files beside it.
+    explicit ProgramRun(std::vector<std::string> args, support::EnvOverrides env = {},
+                        const std::vector<std::string>& beside_program = {});
 
     [[nodiscard]] const std::string& log_path() const { return log_path_; }
     [[nodiscard]] std::string appdata() const { return folder_.file("appdata"); }
@@ -66,7 +70,9 @@ public:
                                                                 std::vector<std::string> extra = {});
 
 private:
-    void start(std::vector<std::string> args, support::EnvOverrides env);
+    void start(std::vector<std::string> args, support::EnvOverrides env,
+               const std::vector<std::string>& beside_program);
+    [[nodiscard]] std::string with_folder(const std::string& text) const;
 
     support::TempDir folder_;
     std::string log_path_;
