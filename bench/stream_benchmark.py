@@ -15,11 +15,19 @@ Usage
     # exe, or --watched-exe PATH; build both targets of the windows preset)
     bench/stream_benchmark.py --wine build/bench-win/audio-capture/Brenquosta-audio.exe
 
+    # the same, capturing in include mode from the stand-in process-loopback
+    # engine (target brq_loopback_standin) instead of --fake-source
+    bench/stream_benchmark.py --wine --standin \
+        build/bench-win/audio-capture/tests/loopback_standin/dll/mmdevapi.dll \
+        build/bench-win/audio-capture/Brenquosta-audio.exe
+
 Options: --seconds N (main pass, default 30), --quiet-seconds N (second pass,
 default 10, 0 skips it), --idle-seconds N (idle pass, default 10, 0 skips it),
 --ping-every S (pings in the main pass, default 1.0, 0 disables them),
 --keep (keep the temporary folder), --dump FILE (main pass arrivals as CSV:
-k, arrival ns, deviation us), --watched-exe PATH (Wine only).
+k, arrival ns, deviation us), --watched-exe PATH (Wine only), --standin DLL
+(Wine only: capture from the stand-in engine; the program and the DLL are
+copied into the run's temporary folder and WINEDLLOVERRIDES gets mmdevapi=n).
 Under Wine the prefix is $WINEPREFIX, or /tmp/wine-stream-bench when unset;
 WINEDEBUG=-all, LANG=C.UTF-8 and WINEDLLOVERRIDES (ALSA/Pulse/OSS drivers off)
 are set for every wine process.
@@ -62,7 +70,9 @@ Definitions
   5000, n running across frames; a frame advances n by 480, i.e. the phase by
   80 mod 100). A frame whose start phase is not the previous one + 80 is a
   continuity break; the smallest frame count j (1..5) matching the phase jump
-  is taken as the step, so the sawtooth reveals losses only modulo 5.
+  is taken as the step, so the sawtooth reveals losses only modulo 5. With
+  --standin, k is the frame's absolute index, read from the signal's tag and
+  checked against the whole frame the engine made, so every loss counts.
 - Frames lost (grid): round((t_last - t_first) / 10 ms) + 1 - received.
 - Jitter: d_k = t_k - (t_first + k * 10 ms); after removing the median of d,
   jitter_k = |d_k - median(d)|; p50/p99/max are nearest-rank percentiles.
@@ -142,6 +152,10 @@ def run(args):
             except (OSError, TypeError):
                 pass
 
+        if args.standin:
+            report = runner.standin_report()
+            log("stand-in engine: " + "; ".join(line for line in report
+                                              if line.startswith(("delivered:", "overflow:", "violation:"))))
         log(f"load average at end: {load_average()}")
         ended = runner.finish()
         if ended is None:
@@ -171,11 +185,15 @@ def main():
     parser.add_argument("--quiet-seconds", type=float, default=10.0, help="silent-client pass (default 10)")
     parser.add_argument("--idle-seconds", type=float, default=10.0, help="no-client pass (default 10)")
     parser.add_argument("--ping-every", type=float, default=1.0, help="main pass ping interval (default 1 s)")
+    parser.add_argument("--standin", help="Wine: the stand-in engine's mmdevapi.dll; capture from it in include mode")
     parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
     parser.add_argument("--dump", help="write the main pass's arrivals to this CSV file")
     args = parser.parse_args()
     if not os.path.isfile(args.program):
         print(f"stream_benchmark: {args.program}: no such file", file=sys.stderr)
+        return 2
+    if args.standin and (not args.wine or not os.path.isfile(args.standin)):
+        print("stream_benchmark: --standin needs --wine and the path of the stand-in's mmdevapi.dll", file=sys.stderr)
         return 2
     try:
         return run(args)

@@ -39,3 +39,76 @@ def frame_phase(payload):
     if not 0 <= phase < SAW_PERIOD or payload != TEMPLATES[phase]:
         return None
     return phase
+
+
+class SawtoothSource:
+    """The --fake-source stream: a frame's place is its phase (0..99), and a
+    jump is explained by the smallest frame count (1..5) that gives it."""
+
+    name = "sawtooth"
+
+    def position(self, payload):
+        return frame_phase(payload)
+
+    def step(self, before, after):
+        for step in range(1, 6):
+            if (before + step * SAMPLES_PER_FRAME) % SAW_PERIOD == after:
+                return step
+        return 5
+
+
+# The stand-in process-loopback engine's signal (audio-capture/tests/
+# loopback_standin/standin_signal.hpp), written again here from its
+# description: left a sawtooth tone whose period depends on the pid and the
+# mode, right the same tone with its low byte replaced by a 16-sample tag
+# (pid, mode, marker B5 5B A5, tag number).
+TAG_SAMPLES = 16
+TAG_MARKER = bytes([0xB5, 0x5B, 0xA5])
+
+
+def standin_frame(pid, mode, index):
+    """Frame `index` (sample frames 480*index ...) of the engine's stream."""
+    period = (48 if mode == 0 else 96) + pid % 48
+    frame = bytearray(FRAME_BYTES)
+    for i in range(SAMPLES_PER_FRAME):
+        n = index * SAMPLES_PER_FRAME + i
+        tone = 100 * (n % period) - 50 * period
+        at = n % TAG_SAMPLES
+        if at < 4:
+            tag = (pid >> (8 * at)) & 0xFF
+        elif at == 4:
+            tag = mode
+        elif at < 8:
+            tag = TAG_MARKER[at - 5]
+        elif at < 12:
+            tag = ((n // TAG_SAMPLES) >> (8 * (at - 8))) & 0xFF
+        else:
+            tag = 0
+        struct.pack_into("<hH", frame, 4 * i, tone, (tone & 0xFF00) | tag)
+    return bytes(frame)
+
+
+class StandinSource:
+    """The stand-in engine's stream for one pid and mode: a frame's place is
+    its absolute index, read from its tag and checked against the whole frame."""
+
+    name = "signal"
+
+    def __init__(self, pid, mode):
+        self.pid = pid
+        self.mode = mode
+
+    def position(self, payload):
+        if len(payload) != FRAME_BYTES:
+            return None
+        tag = payload[2:TAG_SAMPLES * 4:4]
+        if tag[5:8] != TAG_MARKER:
+            return None
+        number = int.from_bytes(tag[8:12], "little")
+        index = number * TAG_SAMPLES // SAMPLES_PER_FRAME
+        if payload != standin_frame(self.pid, self.mode, index):
+            return None
+        return index
+
+    def step(self, before, after):
+        return max(after - before, 1)

@@ -11,6 +11,7 @@ import tempfile
 import time
 
 from . import BenchError, log
+from .expected_stream import SawtoothSource, StandinSource
 from .proc_figures import Sample, find_processes, read_text
 from .ws_client import keep_receive_stamping_on
 
@@ -53,6 +54,7 @@ class ProgramRunner:
         self.wineserver_pid = None
         self.token = secrets.token_urlsafe(24)  # 32 characters of [A-Za-z0-9_-]
         self.pid_source = None
+        self.source = SawtoothSource()  # what the client should receive
         self.stamp_keeper = keep_receive_stamping_on()
         self.log_path = os.path.join(self.folder, "audio.log")
         self.info_path = os.path.join(self.folder, "audio.json")
@@ -85,13 +87,31 @@ class ProgramRunner:
         text = wait_for_file(pid_file, time.monotonic() + 60, self.watched, "watched process")
         return int(text.strip())
 
+    def standin_copy(self):
+        """The program copied beside the stand-in engine's mmdevapi.dll, in a
+        folder of this run's own (the DLL never goes beside the build's exe)."""
+        folder = os.path.join(self.folder, "bin")
+        os.makedirs(folder)
+        shutil.copy(self.args.standin, os.path.join(folder, "mmdevapi.dll"))
+        program = shutil.copy(self.args.program, folder)
+        return os.path.abspath(program)
+
     def start_program(self, watched_pid):
-        command = [os.path.abspath(self.args.program), "--token", self.token,
-                   "--info-file", self.path_arg(self.info_path), "--idle-secs", "3600",
-                   "--include-pid", str(watched_pid), "--fake-source"]
+        program = os.path.abspath(self.args.program)
+        env = dict(self.env, QUORVEL_AUDIO_LOG=self.path_arg(self.log_path))
+        source_args = ["--fake-source"]
+        if self.args.standin:
+            # Include mode against the stand-in engine, which Wine loads from
+            # the program's folder instead of its own when told so.
+            program = self.standin_copy()
+            env["WINEDLLOVERRIDES"] = env.get("WINEDLLOVERRIDES", "") + ";mmdevapi=n"
+            env["BRQ_STANDIN_REPORT"] = self.path_arg(os.path.join(self.folder, "standin-report.txt"))
+            self.source = StandinSource(watched_pid, 0)
+            source_args = []
+        command = [program, "--token", self.token, "--info-file", self.path_arg(self.info_path),
+                   "--idle-secs", "3600", "--include-pid", str(watched_pid)] + source_args
         if self.args.wine:
             command.insert(0, "wine")
-        env = dict(self.env, QUORVEL_AUDIO_LOG=self.path_arg(self.log_path))
         self.stderr = open(os.path.join(self.folder, "program.stderr"), "wb")
         started = time.monotonic()
         self.program = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL,
@@ -105,6 +125,12 @@ class ProgramRunner:
             servers = find_processes("wineserver", f"WINEPREFIX={self.env['WINEPREFIX']}")
             self.wineserver_pid = servers[0] if len(servers) == 1 else None
         return info["port"]
+
+    def standin_report(self):
+        try:
+            return read_text(os.path.join(self.folder, "standin-report.txt")).splitlines()
+        except OSError:
+            return []
 
     def linux_pid(self, info):
         name = os.path.basename(self.args.program)[:15]

@@ -29,7 +29,7 @@ def print_stream(label, stats, client):
         return s
     log(f"  {label}: {s['received']} frames in {s['elapsed_s']:.3f} s, "
         f"mean period {s['period_us']:.3f} us")
-    log(f"    lost: {s['lost_grid']} (grid), {s['lost_sawtooth']} (sawtooth), "
+    log(f"    lost: {s['lost_grid']} (grid), {s['lost_signal']} ({stats.source.name}), "
         f"{s['breaks']} continuity breaks, {s['bad_frames']} malformed frames, "
         f"{s['other_messages']} other messages")
     log(f"    jitter vs 10 ms grid: p50 {s['p50_ms']:.3f} ms, p99 {s['p99_ms']:.3f} ms, "
@@ -46,7 +46,7 @@ def print_stream(label, stats, client):
 def print_targets(main, main_share, hwm_kib, wine):
     """The Linux release build's targets against the main pass's figures."""
     log("targets (Linux release build)" + (", shown for reference only:" if wine else ":"))
-    lost = max(main.get("lost_grid", 0), main.get("lost_sawtooth", 0), main.get("breaks", 0))
+    lost = max(main.get("lost_grid", 0), main.get("lost_signal", 0), main.get("breaks", 0))
     log(f"  no frame lost: {lost} lost -> {mark(lost == 0 and main.get('bad_frames', 0) == 0)}")
     p99 = main.get("p99_ms", float("nan"))
     log(f"  p99 jitter < 1 ms: {p99:.3f} ms -> {mark(p99 < 1.0)}")

@@ -1,7 +1,7 @@
 """Figures of a received stream: losses, jitter against the 10 ms grid, period,
 pong round trips; and the per-frame CSV dump."""
 
-from .expected_stream import FRAME_NS, SAMPLES_PER_FRAME, SAW_PERIOD, frame_phase
+from .expected_stream import FRAME_NS, SawtoothSource
 
 
 def percentile(sorted_values, pct):
@@ -23,31 +23,25 @@ def median(values):
 class StreamStats:
     """What arrived in one pass."""
 
-    def __init__(self):
+    def __init__(self, source=None):
+        self.source = source or SawtoothSource()  # tells a frame's place in the stream
         self.arrivals = []      # ns, kernel stamp
-        self.indexes = []       # frame index k along the sawtooth
-        self.breaks = 0         # sawtooth continuity breaks
-        self.bad_frames = 0     # wrong length or not a clean sawtooth
+        self.indexes = []       # frame index k along the source's signal
+        self.breaks = 0         # continuity breaks
+        self.bad_frames = 0     # wrong length or not the source's signal
         self.other_messages = 0
         self.pong_rtts_ns = []
         self._phase = None
 
     def add_frame(self, payload, stamp):
-        phase = frame_phase(payload)
+        phase = self.source.position(payload)
         if phase is None:
             self.bad_frames += 1
         step = 1
-        if self.indexes:
-            if phase is None or self._phase is None:
-                step = 1
-            else:
-                # Each frame advances the phase by 80 (mod 100): find the
-                # smallest frame count that explains the jump.
-                for step in range(1, 6):
-                    if (self._phase + step * SAMPLES_PER_FRAME) % SAW_PERIOD == phase:
-                        break
-                if step != 1:
-                    self.breaks += 1
+        if self.indexes and phase is not None and self._phase is not None:
+            step = self.source.step(self._phase, phase)
+            if step != 1:
+                self.breaks += 1
         self.indexes.append(self.indexes[-1] + step if self.indexes else 0)
         self.arrivals.append(stamp)
         self._phase = phase
@@ -73,7 +67,7 @@ class StreamStats:
             "received": received,
             "elapsed_s": elapsed / 1e9,
             "lost_grid": grid_expected - received,
-            "lost_sawtooth": self.indexes[-1] + 1 - received,
+            "lost_signal": self.indexes[-1] + 1 - received,
             "breaks": self.breaks,
             "bad_frames": self.bad_frames,
             "other_messages": self.other_messages,

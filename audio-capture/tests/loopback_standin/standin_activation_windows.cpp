@@ -28,6 +28,15 @@ static_assert(sizeof(ActivationParams) == 12);
 
 std::atomic<unsigned> g_activations{0};
 
+}  // namespace
+}  // namespace standin
+
+// kernel32 has it; MinGW's headers do not declare it.
+extern "C" WINBASEAPI HRESULT WINAPI SetThreadDescription(HANDLE thread, PCWSTR description);
+
+namespace standin {
+namespace {
+
 std::string narrow_ascii(const wchar_t* text) {
     std::string result;
     for (; text != nullptr && *text != L'\0'; ++text) {
@@ -116,6 +125,7 @@ struct Completion {
 };
 
 DWORD WINAPI complete(void* argument) {
+    name_this_thread(L"standin-done");
     auto* completion = static_cast<Completion*>(argument);
     if (completion->delay_ms != 0) Sleep(completion->delay_ms);
     completion->operation->mark_completed();
@@ -207,6 +217,9 @@ HRESULT activate_async(const wchar_t* path, REFIID id, PROPVARIANT* variant,
 }
 
 }  // namespace
+
+void name_this_thread(const wchar_t* name) { (void)SetThreadDescription(GetCurrentThread(), name); }
+
 }  // namespace standin
 
 extern "C" HRESULT WINAPI ActivateAudioInterfaceAsync(const WCHAR* path, REFIID id, PROPVARIANT* params,

@@ -48,6 +48,10 @@ private:
     SRWLOCK lock_ = SRWLOCK_INIT;
 };
 
+// Names the calling thread, so that per-thread figures (Wine makes it the
+// Linux thread name too) tell the engine's threads from the program's.
+void name_this_thread(const wchar_t* name);
+
 // A fresh, uninitialized client of the process-loopback device for the
 // target, with one reference (the caller's).
 [[nodiscard]] IAudioClient* make_audio_client(Target target);

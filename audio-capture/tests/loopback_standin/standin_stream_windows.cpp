@@ -74,6 +74,7 @@ DWORD WINAPI Stream::signal_thread(void* self) {
 }
 
 void Stream::signal_loop() {
+    name_this_thread(L"standin-events");
     const LONGLONG period = frequency_.QuadPart * config_.period_ms / 1000;
     LONGLONG next = counter_now() + period;
     for (std::uint64_t tick = 1;; ++tick) {
