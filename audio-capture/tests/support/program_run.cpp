@@ -85,25 +85,16 @@ std::filesystem::path fs_path(const std::string& utf8) {
     return std::filesystem::path(std::u8string(native.begin(), native.end()));
 }
 
-// Copies the program and the files into the folder; the copy's path.
-std::string copy_beside(const std::string& folder, const std::string& program,
-                        const std::vector<std::string>& files) {
+// Copies the file into the folder; the copy's path.
+std::filesystem::path copy_into(const std::string& folder, const std::string& file) {
     std::error_code error;
     std::filesystem::create_directory(fs_path(folder), error);
-    for (const std::string& file : files) {
-        const auto from = fs_path(file);
-        const auto to = fs_path(folder) / from.filename();
-        if (!std::filesystem::copy_file(from, to, error)) {
-            ADD_FAILURE() << "cannot copy " << file << ": " << error.message();
-        }
-    }
-    const auto from = fs_path(program);
+    const auto from = fs_path(file);
     const auto to = fs_path(folder) / from.filename();
     if (!std::filesystem::copy_file(from, to, error)) {
-        ADD_FAILURE() << "cannot copy " << program << ": " << error.message();
+        ADD_FAILURE() << "cannot copy " << file << ": " << error.message();
     }
-    const std::u8string text = to.u8string();
-    return std::string(text.begin(), text.end());
+    return to;
 }
 
 }  // namespace
@@ -130,7 +121,9 @@ void ProgramRun::start(std::vector<std::string> args, support::EnvOverrides env,
     env.try_emplace("APPDATA", appdata());
     std::string program = BRQ_PROGRAM_PATH;
     if (!beside_program.empty()) {
-        program = copy_beside(folder_.file("bin"), program, beside_program);
+        for (const auto& file : beside_program) (void)copy_into(folder_.file("bin"), file);
+        const std::u8string copy = copy_into(folder_.file("bin"), program).u8string();
+        program.assign(copy.begin(), copy.end());
     }
     auto child = support::ChildProcess::spawn(program, args, env);
     if (!child) {
