@@ -15,6 +15,9 @@ Usage
     # exe, or --watched-exe PATH; build both targets of the windows preset)
     bench/stream_benchmark.py --wine build/bench-win/audio-capture/Brenquosta-audio.exe
 
+    # real capture through a private PipeWire server (Linux build)
+    bench/stream_benchmark.py --pipewire build/bench-release/audio-capture/Brenquosta-audio
+
 Options: --seconds N (main pass, default 30), --quiet-seconds N (second pass,
 default 10, 0 skips it), --idle-seconds N (idle pass, default 10, 0 skips it),
 --ping-every S (pings in the main pass, default 1.0, 0 disables them),
@@ -23,6 +26,16 @@ k, arrival ns, deviation us), --watched-exe PATH (Wine only).
 Under Wine the prefix is $WINEPREFIX, or /tmp/wine-stream-bench when unset;
 WINEDEBUG=-all, LANG=C.UTF-8 and WINEDLLOVERRIDES (ALSA/Pulse/OSS drivers off)
 are set for every wine process.
+
+With --pipewire the program captures for real instead: the benchmark starts
+a private PipeWire server and WirePlumber in its temporary folder
+(scripts/private-sound-server.sh), plays a 440 Hz tone with pw-cat and
+watches that player in include mode. Frames then carry the tone, so losses
+are counted on the grid only, and all-zero frames (10 ms in which nothing was
+captured) are counted too. PipeWire hands over one graph cycle at a time
+(1024 samples, 21.3 ms, on this server), so frames leave in bursts of two or
+three and the jitter against the 10 ms grid reflects that cycle; the targets
+below are the fake source's.
 
 What it does
 ------------
@@ -150,7 +163,7 @@ def run(args):
             log(f"end: program exited with status {ended[0]} {ended[1]:.3f} s after the watched process was killed")
 
         log("")
-        print_targets(main, main_share, hwm, args.wine)
+        print_targets(main, main_share, hwm, args.wine or args.pipewire)
 
         log("")
         print_program_log(runner)
@@ -166,6 +179,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("program", help="path of Brenquosta-audio (or Brenquosta-audio.exe with --wine)")
     parser.add_argument("--wine", action="store_true", help="run a Windows exe through wine")
+    parser.add_argument("--pipewire", action="store_true",
+                        help="capture a tone from a private PipeWire server instead of --fake-source")
     parser.add_argument("--watched-exe", help="Wine: brq-watched.exe (default: beside the program)")
     parser.add_argument("--seconds", type=float, default=30.0, help="main pass length (default 30)")
     parser.add_argument("--quiet-seconds", type=float, default=10.0, help="silent-client pass (default 10)")
@@ -174,6 +189,8 @@ def main():
     parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
     parser.add_argument("--dump", help="write the main pass's arrivals to this CSV file")
     args = parser.parse_args()
+    if args.wine and args.pipewire:
+        parser.error("--pipewire is for the Linux build only")
     if not os.path.isfile(args.program):
         print(f"stream_benchmark: {args.program}: no such file", file=sys.stderr)
         return 2

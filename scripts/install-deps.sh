@@ -3,7 +3,7 @@
 #   scripts/install-deps.sh           everything (both builds, fuzzing, checks)
 #   scripts/install-deps.sh --native  only what the native build needs
 set -euo pipefail
-packages=(g++ cmake ninja-build pkg-config libgtest-dev googletest
+packages=(g++ cmake ninja-build pkg-config libgtest-dev googletest python3
     # The Linux port captures through PipeWire; its tests, the demo and the
     # benchmark run a private server with WirePlumber, and play through
     # pipewire-pulse with paplay.
@@ -12,7 +12,7 @@ if [ "${1:-}" != --native ]; then
     packages+=(
         g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
         clang-16 libclang-rt-16-dev
-        python3 python3-websockets
+        python3-websockets
     )
 fi
 missing=()

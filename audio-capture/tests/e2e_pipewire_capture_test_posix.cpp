@@ -46,6 +46,13 @@ struct Capture {
     e2e::BlockSource blocks = e2e::client_blocks(client);
 };
 
+// A tone file of the test's: `seconds` of a sine.
+std::string tone(const SoundServer& server, int frequency, int channels = 2) {
+    const std::string path = server.file("tone" + std::to_string(frequency) + ".wav");
+    e2e::write_tone(path, frequency, channels, TONE_SECONDS);
+    return path;
+}
+
 void expect_heard(const e2e::ToneSurvey& survey, const char* what) {
     EXPECT_TRUE(survey.heard) << what << " never reached the client within 10 s:" << survey.trace;
     // A lost buffer now and then silences part of a block.
@@ -56,10 +63,8 @@ void expect_heard(const e2e::ToneSurvey& survey, const char* what) {
 TEST(PipewireCapture, IncludeStreamsSilenceUntilTheTreePlaysThenOnlyTheTree) {
     SoundServer server;
     ASSERT_TRUE(server.ready());
-    const std::string tree_tone = server.file("tree.wav"), other_tone = server.file("other.wav");
-    e2e::write_tone(tree_tone, TREE_TONE, 2, TONE_SECONDS);
-    e2e::write_tone(other_tone, OTHER_TONE, 2, TONE_SECONDS);
-    auto other = server.play(PW_CAT, {"--playback", other_tone});
+    const std::string tree_tone = tone(server, TREE_TONE);
+    auto other = server.play(PW_CAT, {"--playback", tone(server, OTHER_TONE)});
     // The tree: a shell whose child plays, and only once it is told to.
     const std::string go = server.file("go");
     auto tree = server.play("/bin/sh", {"-c", "while [ ! -e \"$0\" ]; do sleep 0.05; done; "
@@ -83,11 +88,8 @@ TEST(PipewireCapture, IncludeStreamsSilenceUntilTheTreePlaysThenOnlyTheTree) {
 TEST(PipewireCapture, ExcludeCapturesEveryPlayerButTheTree) {
     SoundServer server;
     ASSERT_TRUE(server.ready());
-    const std::string tree_tone = server.file("tree.wav"), other_tone = server.file("other.wav");
-    e2e::write_tone(tree_tone, TREE_TONE, 2, TONE_SECONDS);
-    e2e::write_tone(other_tone, OTHER_TONE, 2, TONE_SECONDS);
-    auto tree = server.play("/bin/sh", {"-c", "/usr/bin/pw-cat --playback \"$0\" & wait", tree_tone});
-    auto other = server.play(PW_CAT, {"--playback", other_tone});
+    auto tree = server.play("/bin/sh", {"-c", "/usr/bin/pw-cat --playback \"$0\" & wait", tone(server, TREE_TONE)});
+    auto other = server.play(PW_CAT, {"--playback", tone(server, OTHER_TONE)});
     Capture capture(server, {"--exclude-pid", std::to_string(tree.pid()), "--token", e2e::TOKEN, "--info-file",
                              "{info}"});
     expect_heard(e2e::survey_tones(capture.blocks, OTHER_TONE, {TREE_TONE}, SURVEY_BLOCKS, ARRIVAL_BLOCKS),
@@ -99,11 +101,8 @@ TEST(PipewireCapture, ExcludeCapturesEveryPlayerButTheTree) {
 TEST(PipewireCapture, PulseAudioPlayerIsMatchedByItsOwnPid) {
     SoundServer server({.pulse = true});
     ASSERT_TRUE(server.ready());
-    const std::string pulse_tone = server.file("pulse.wav"), other_tone = server.file("other.wav");
-    e2e::write_tone(pulse_tone, PULSE_TONE, 1, TONE_SECONDS);
-    e2e::write_tone(other_tone, OTHER_TONE, 2, TONE_SECONDS);
-    auto player = server.play("/usr/bin/paplay", {pulse_tone});
-    auto other = server.play(PW_CAT, {"--playback", other_tone});
+    auto player = server.play("/usr/bin/paplay", {tone(server, PULSE_TONE, 1)});
+    auto other = server.play(PW_CAT, {"--playback", tone(server, OTHER_TONE)});
     Capture capture(server, ProgramRun::standard_args(player.pid()));
     expect_heard(e2e::survey_tones(capture.blocks, PULSE_TONE, {OTHER_TONE}, SURVEY_BLOCKS, ARRIVAL_BLOCKS),
                  "paplay's tone");

@@ -13,7 +13,7 @@ def stream_pass(runner, port, seconds, ping_every):
     """Connects, streams for `seconds`, closes. Returns (stats, CPU sample
     before, CPU sample after, client, whether the server answered the close)."""
     client = WsClient(port, runner.token)
-    stats = StreamStats()
+    stats = StreamStats(sawtooth=not runner.args.pipewire)
     first = client.next_frame(10)
     if first is None or first[1] != OP_TEXT or first[2] != FORMAT_MESSAGE:
         raise BenchError(f"expected the format message first, got {first!r:.200}")

@@ -10,7 +10,7 @@ import subprocess
 import tempfile
 import time
 
-from . import BenchError, log
+from . import BenchError, log, sound_server
 from .proc_figures import Sample, find_processes, read_text
 from .ws_client import keep_receive_stamping_on
 
@@ -56,6 +56,7 @@ class ProgramRunner:
         self.stamp_keeper = keep_receive_stamping_on()
         self.log_path = os.path.join(self.folder, "audio.log")
         self.info_path = os.path.join(self.folder, "audio.json")
+        self.server_folder = os.path.join(self.folder, "server") if args.pipewire else None
         if args.wine:
             prefix = os.environ.get("WINEPREFIX") or WINE_PREFIX_DEFAULT
             self.env.update(WINE_ENV)
@@ -71,6 +72,15 @@ class ProgramRunner:
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=180, check=False)
 
     def start_watched(self):
+        if self.args.pipewire:
+            # The watched process is the player whose tone is captured.
+            sound_server.start(self.server_folder, self.env)
+            tone = os.path.join(self.folder, "tone.wav")
+            sound_server.write_tone(tone, self.args.seconds + self.args.quiet_seconds + self.args.idle_seconds + 60)
+            self.watched = subprocess.Popen(["pw-cat", "--playback", tone], env=self.env,
+                                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                            stderr=subprocess.DEVNULL)
+            return self.watched.pid
         if not self.args.wine:
             self.watched = subprocess.Popen(["sleep", "3600"], stdin=subprocess.DEVNULL)
             return self.watched.pid
@@ -88,7 +98,9 @@ class ProgramRunner:
     def start_program(self, watched_pid):
         command = [os.path.abspath(self.args.program), "--token", self.token,
                    "--info-file", self.path_arg(self.info_path), "--idle-secs", "3600",
-                   "--include-pid", str(watched_pid), "--fake-source"]
+                   "--include-pid", str(watched_pid)]
+        if not self.args.pipewire:
+            command.append("--fake-source")
         if self.args.wine:
             command.insert(0, "wine")
         env = dict(self.env, QUORVEL_AUDIO_LOG=self.path_arg(self.log_path))
@@ -146,6 +158,8 @@ class ProgramRunner:
                     process.wait(timeout=5)
                 except subprocess.TimeoutExpired:
                     pass
+        if self.server_folder is not None:
+            sound_server.stop(self.server_folder)
         if not self.args.keep:
             shutil.rmtree(self.folder, ignore_errors=True)
         else:

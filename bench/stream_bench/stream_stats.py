@@ -1,7 +1,9 @@
 """Figures of a received stream: losses, jitter against the 10 ms grid, period,
 pong round trips; and the per-frame CSV dump."""
 
-from .expected_stream import FRAME_NS, SAMPLES_PER_FRAME, SAW_PERIOD, frame_phase
+from .expected_stream import FRAME_BYTES, FRAME_NS, SAMPLES_PER_FRAME, SAW_PERIOD, frame_phase
+
+SILENT_FRAME = bytes(FRAME_BYTES)
 
 
 def percentile(sorted_values, pct):
@@ -21,18 +23,28 @@ def median(values):
 
 
 class StreamStats:
-    """What arrived in one pass."""
+    """What arrived in one pass. Real capture (sawtooth=False) has no
+    sawtooth to follow: frames count along the grid, and all-zero frames
+    (nothing captured for 10 ms) are counted instead."""
 
-    def __init__(self):
+    def __init__(self, sawtooth=True):
+        self.sawtooth = sawtooth
         self.arrivals = []      # ns, kernel stamp
-        self.indexes = []       # frame index k along the sawtooth
+        self.indexes = []       # frame index k along the sawtooth (or the arrival count)
         self.breaks = 0         # sawtooth continuity breaks
         self.bad_frames = 0     # wrong length or not a clean sawtooth
+        self.silent_frames = 0  # real capture: frames of zeros
         self.other_messages = 0
         self.pong_rtts_ns = []
         self._phase = None
 
     def add_frame(self, payload, stamp):
+        if not self.sawtooth:
+            self.bad_frames += len(payload) != FRAME_BYTES
+            self.silent_frames += payload == SILENT_FRAME
+            self.indexes.append(len(self.indexes))
+            self.arrivals.append(stamp)
+            return
         phase = frame_phase(payload)
         if phase is None:
             self.bad_frames += 1
@@ -76,6 +88,7 @@ class StreamStats:
             "lost_sawtooth": self.indexes[-1] + 1 - received,
             "breaks": self.breaks,
             "bad_frames": self.bad_frames,
+            "silent_frames": self.silent_frames,
             "other_messages": self.other_messages,
             "p50_ms": percentile(jitter, 50) / 1e6,
             "p99_ms": percentile(jitter, 99) / 1e6,

@@ -64,12 +64,20 @@ private:
                  std::uint32_t capture_node)
         : connection_(connection), mode_(mode), target_pid_(target_pid), capture_node_(capture_node) {}
 
+    struct EventTables {
+        pw_registry_events registry;
+        pw_client_events client;
+        pw_node_events node;
+    };
+    static const EventTables& events();
     static void on_global(void* data, std::uint32_t id, std::uint32_t permissions, const char* type,
                           std::uint32_t version, const spa_dict* props);
     static void on_global_remove(void* data, std::uint32_t id);
     static void on_node_info(void* data, const pw_node_info* info);
     static void on_client_info(void* data, const pw_client_info* info);
 
+    void bind(std::uint32_t id, const char* type, std::uint32_t version, const void* object_events, void* data,
+              OwnedProxy& proxy);
     void add_client(std::uint32_t id);
     void add_node(std::uint32_t id, const spa_dict* props);
     void add_port(std::uint32_t id, const spa_dict* props);

@@ -30,18 +30,11 @@ PlatformResult<std::unique_ptr<StreamRouter>> StreamRouter::start(ServerConnecti
                                                                   std::uint32_t target_pid,
                                                                   std::uint32_t capture_node) {
     std::unique_ptr<StreamRouter> router(new StreamRouter(connection, mode, target_pid, capture_node));
-    static const pw_registry_events events = [] {
-        pw_registry_events table{};
-        table.version = PW_VERSION_REGISTRY_EVENTS;
-        table.global = &StreamRouter::on_global;
-        table.global_remove = &StreamRouter::on_global_remove;
-        return table;
-    }();
     auto* registry = pw_core_get_registry(connection.core(), PW_VERSION_REGISTRY, 0);
     if (registry == nullptr) {
         return std::unexpected(std::string(GRAPH_WATCH_PREFIX) + os::last_error().text());
     }
-    router->registry_.own(reinterpret_cast<pw_proxy*>(registry), &events, router.get());
+    router->registry_.own(reinterpret_cast<pw_proxy*>(registry), &events().registry, router.get());
     return router;
 }
 
@@ -82,19 +75,32 @@ void StreamRouter::on_global_remove(void* data, std::uint32_t id) {
     }
 }
 
+const StreamRouter::EventTables& StreamRouter::events() {
+    static const EventTables tables = [] {
+        EventTables made{};
+        made.registry.version = PW_VERSION_REGISTRY_EVENTS;
+        made.registry.global = &StreamRouter::on_global;
+        made.registry.global_remove = &StreamRouter::on_global_remove;
+        made.client.version = PW_VERSION_CLIENT_EVENTS;
+        made.client.info = &StreamRouter::on_client_info;
+        made.node.version = PW_VERSION_NODE_EVENTS;
+        made.node.info = &StreamRouter::on_node_info;
+        return made;
+    }();
+    return tables;
+}
+
+void StreamRouter::bind(std::uint32_t id, const char* type, std::uint32_t version, const void* object_events,
+                        void* data, OwnedProxy& proxy) {
+    auto* bound = pw_registry_bind(reinterpret_cast<pw_registry*>(registry_.get()), id, type, version, 0);
+    proxy.own(static_cast<pw_proxy*>(bound), object_events, data);
+}
+
 // The client's process ids are only in its info, so it is bound.
 void StreamRouter::add_client(std::uint32_t id) {
-    static const pw_client_events events = [] {
-        pw_client_events table{};
-        table.version = PW_VERSION_CLIENT_EVENTS;
-        table.info = &StreamRouter::on_client_info;
-        return table;
-    }();
     auto client = std::make_unique<Client>();
     client->router = this;
-    auto* proxy = pw_registry_bind(reinterpret_cast<pw_registry*>(registry_.get()), id, PW_TYPE_INTERFACE_Client,
-                                   PW_VERSION_CLIENT, 0);
-    client->proxy.own(static_cast<pw_proxy*>(proxy), &events, client.get());
+    bind(id, PW_TYPE_INTERFACE_Client, PW_VERSION_CLIENT, &events().client, client.get(), client->proxy);
     clients_.insert_or_assign(id, std::move(client));
 }
 
@@ -104,19 +110,11 @@ void StreamRouter::add_node(std::uint32_t id, const spa_dict* props) {
     if (id == capture_node_ || lookup(props, PW_KEY_MEDIA_CLASS) != PLAYER_CLASS) {
         return;
     }
-    static const pw_node_events events = [] {
-        pw_node_events table{};
-        table.version = PW_VERSION_NODE_EVENTS;
-        table.info = &StreamRouter::on_node_info;
-        return table;
-    }();
     auto node = std::make_unique<Node>();
     node->router = this;
     node->id = id;
     node->client_id = lookup_id(props, PW_KEY_CLIENT_ID);
-    auto* proxy = pw_registry_bind(reinterpret_cast<pw_registry*>(registry_.get()), id, PW_TYPE_INTERFACE_Node,
-                                   PW_VERSION_NODE, 0);
-    node->proxy.own(static_cast<pw_proxy*>(proxy), &events, node.get());
+    bind(id, PW_TYPE_INTERFACE_Node, PW_VERSION_NODE, &events().node, node.get(), node->proxy);
     nodes_.insert_or_assign(id, std::move(node));
 }
 
