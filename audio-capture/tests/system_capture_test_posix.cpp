@@ -93,8 +93,13 @@ TEST(SystemCapturePosix, PlayersThatComeAndGoAreCapturedAndStopEndsTheRun) {
         return block;
     };
 
-    // Each player's node appears, is linked, and leaves while audio flows.
+    // Each player's node appears, is linked, and leaves while audio flows;
+    // one more each round leaves while it is being linked, so requests about
+    // ports that are gone meet the server's refusals.
     for (int round = 0; round < 3; ++round) {
+        auto gone = server.play("/usr/bin/pw-cat", {"--playback", tone});
+        std::this_thread::sleep_for(std::chrono::milliseconds(30 * round));
+        gone.kill();
         auto player = server.play("/usr/bin/pw-cat", {"--playback", tone});
         const auto survey = e2e::survey_tones(blocks, 440, {}, 2, 100);
         EXPECT_TRUE(survey.heard && survey.present > 0) << "round " << round << ":" << survey.trace;

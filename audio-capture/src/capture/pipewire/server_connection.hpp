@@ -81,7 +81,7 @@ private:
     // The rest belongs to the loop's lock.
     int pending_sync_ = -1;
     bool synced_ = false;
-    std::string server_error_;  // the first fatal error the server reported
+    std::string server_error_;  // the first error about the core: the cause when the server then closes
     WakeupEvent* loss_event_ = nullptr;
     std::atomic<bool> lost_{false};  // written on the loop's thread
 };

@@ -17,6 +17,20 @@
 namespace audio::capture::pipewire {
 namespace {
 
+// The core's methods are macros built on GNU statement expressions, which
+// clang reports where they are expanded.
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wgnu-statement-expression-from-macro-expansion"
+#endif
+int add_core_listener(pw_core* core, spa_hook* hook, const pw_core_events* events, void* data) {
+    return pw_core_add_listener(core, hook, events, data);
+}
+int sync_core(pw_core* core) { return pw_core_sync(core, PW_ID_CORE, 0); }
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif
+
 std::string with_detail(std::string_view cause, std::string_view detail) {
     std::string text(cause);
     if (!detail.empty()) {
@@ -121,7 +135,7 @@ PlatformResult<void> ServerConnection::connect() {
         table.error = &ServerConnection::on_error;
         return table;
     }();
-    pw_core_add_listener(core_, &core_listener_, &events, this);
+    (void)add_core_listener(core_, &core_listener_, &events, this);
     return round_trip();
 }
 
@@ -151,7 +165,7 @@ bool ServerConnection::wait_until(std::chrono::steady_clock::time_point deadline
 
 PlatformResult<void> ServerConnection::round_trip() {
     synced_ = false;
-    pending_sync_ = pw_core_sync(core_, PW_ID_CORE, 0);
+    pending_sync_ = sync_core(core_);
     const auto deadline = std::chrono::steady_clock::now() + SERVER_ANSWER_TIMEOUT;
     while (!synced_ && !lost()) {
         if (!wait_until(deadline)) {
@@ -172,14 +186,20 @@ void ServerConnection::on_done(void* data, std::uint32_t id, int seq) {
     }
 }
 
-// Errors about other objects (a link the server refused) are not fatal; an
-// error about the core itself ends the connection.
-void ServerConnection::on_error(void* data, std::uint32_t id, int /*seq*/, int /*res*/, const char* message) {
+// The server reports errors about single requests on the core too (a link
+// to a port that has just gone, the destroy of a link it had already
+// removed); they cost that request only. A broken connection ends it all.
+void ServerConnection::on_error(void* data, std::uint32_t id, int /*seq*/, int res, const char* message) {
     auto& self = *static_cast<ServerConnection*>(data);
     if (id != PW_ID_CORE || self.lost()) {
         return;
     }
-    self.server_error_ = message != nullptr ? message : "";
+    if (self.server_error_.empty() && message != nullptr) {
+        self.server_error_ = message;  // the cause, when the server closes next
+    }
+    if (res != -EPIPE) {
+        return;
+    }
     self.lost_.store(true, std::memory_order_release);
     if (self.loss_event_ != nullptr) {
         self.loss_event_->signal();

@@ -93,8 +93,6 @@ private:
 
     // Declared so that links go first, the registry last.
     OwnedProxy registry_;
-    spa_hook registry_listener_{};
-    bool registry_listening_ = false;
     std::map<std::uint32_t, std::unique_ptr<Client>> clients_;
     std::map<std::uint32_t, std::unique_ptr<Node>> nodes_;
     std::map<std::uint32_t, Port> ports_;
