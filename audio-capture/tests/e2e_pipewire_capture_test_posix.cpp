@@ -39,7 +39,8 @@ struct Capture {
               return e2e::connect_client(info->port);
           }()) {
         auto format = client.read_frame(10s);
-        EXPECT_TRUE(format.has_value() && format->text() == e2e::FORMAT_MESSAGE);
+        EXPECT_TRUE(format.has_value() && format->text() == e2e::FORMAT_MESSAGE)
+            << "the format message within 10 s of the handshake";
     }
     ProgramRun run;
     client::WsClient client;
@@ -126,7 +127,8 @@ TEST(PipewireCapture, ServerThatStopsWhileStreamingEndsTheSession) {
     ASSERT_TRUE(close.has_value()) << "no Close frame within 10 s of the server's end";
     EXPECT_EQ(close->wire_size, 2u) << "88 00";
 
-    ASSERT_TRUE(capture.run.wait_for_log("conexão encerrada: captura encerrada"));
+    ASSERT_TRUE(capture.run.wait_for_log("conexão encerrada: captura encerrada"))
+        << "the session's closing record within 10 s";
     const auto messages = capture.run.log_messages();
     const auto ended = std::find(messages.begin(), messages.end(), "cliente desconectado");
     ASSERT_NE(ended, messages.end());

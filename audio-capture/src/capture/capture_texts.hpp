@@ -39,7 +39,9 @@ inline constexpr std::string_view SERVER_NO_RUNTIME_DIR = "XDG_RUNTIME_DIR não 
 // (followed by ": " and its own message, when it gave one).
 inline constexpr std::string_view SERVER_SILENT = "o servidor de som PipeWire não respondeu";
 inline constexpr std::string_view SERVER_CLOSED = "o servidor de som PipeWire encerrou a conexão";
-// The loop thread, the capture stream and the graph watch.
+// The client library's context and loop thread, the capture stream and the
+// graph watch.
+inline constexpr std::string_view PIPEWIRE_CONTEXT_PREFIX = "contexto do PipeWire: ";
 inline constexpr std::string_view PIPEWIRE_THREAD_PREFIX = "thread do PipeWire: ";
 inline constexpr std::string_view CAPTURE_STREAM_PREFIX = "fluxo de captura do PipeWire: ";
 inline constexpr std::string_view CAPTURE_STREAM_NOT_READY = "o fluxo de captura do PipeWire não ficou pronto";

@@ -117,7 +117,7 @@ PlatformResult<void> ServerConnection::connect() {
     context_.reset(pw_context_new(pw_thread_loop_get_loop(loop_.get()),
                                   pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0));
     if (!context_) {
-        return std::unexpected(std::string(PIPEWIRE_THREAD_PREFIX) + os::last_error().text());
+        return std::unexpected(std::string(PIPEWIRE_CONTEXT_PREFIX) + os::last_error().text());
     }
     if (const int res = pw_thread_loop_start(loop_.get()); res < 0) {
         return std::unexpected(std::string(PIPEWIRE_THREAD_PREFIX) + os::SysError{-res}.text());

@@ -30,7 +30,7 @@ public:
                                                                              std::uint32_t capture_node);
     StreamRouter(const StreamRouter&) = delete;
     StreamRouter& operator=(const StreamRouter&) = delete;
-    // Lock held by the caller: destroys our links and bindings.
+    // Takes the loop's lock: our links and bindings go, the registry last.
     ~StreamRouter();
 
 private:
