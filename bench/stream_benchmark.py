@@ -21,6 +21,9 @@ Usage
         build/bench-win/audio-capture/tests/loopback_standin/dll/mmdevapi.dll \
         build/bench-win/audio-capture/Brenquosta-audio.exe
 
+    # real capture through a private PipeWire server (Linux build)
+    bench/stream_benchmark.py --pipewire build/bench-release/audio-capture/Brenquosta-audio
+
 Options: --seconds N (main pass, default 30), --quiet-seconds N (second pass,
 default 10, 0 skips it), --idle-seconds N (idle pass, default 10, 0 skips it),
 --ping-every S (pings in the main pass, default 1.0, 0 disables them),
@@ -28,6 +31,15 @@ default 10, 0 skips it), --idle-seconds N (idle pass, default 10, 0 skips it),
 k, arrival ns, deviation us), --watched-exe PATH (Wine only), --standin DLL
 (Wine only: capture from the stand-in engine; the program and the DLL are
 copied into the run's temporary folder and WINEDLLOVERRIDES gets mmdevapi=n).
+With --pipewire the program captures for real instead: the benchmark starts
+a private PipeWire server and WirePlumber in its temporary folder
+(scripts/private-sound-server.sh), plays a 440 Hz tone with pw-cat and
+watches that player in include mode. Frames then carry the tone, so losses
+are counted on the grid only, and all-zero frames (10 ms in which nothing was
+captured) are counted too. PipeWire hands over one graph cycle at a time
+(1024 samples, 21.3 ms, on this server), so frames leave in bursts of two or
+three and the jitter against the 10 ms grid reflects that cycle; the targets
+below are the fake source's.
 Under Wine the prefix is $WINEPREFIX, or /tmp/wine-stream-bench when unset;
 WINEDEBUG=-all, LANG=C.UTF-8 and WINEDLLOVERRIDES (ALSA/Pulse/OSS drivers off)
 are set for every wine process.
@@ -164,7 +176,7 @@ def run(args):
             log(f"end: program exited with status {ended[0]} {ended[1]:.3f} s after the watched process was killed")
 
         log("")
-        print_targets(main, main_share, hwm, args.wine)
+        print_targets(main, main_share, hwm, args.wine or args.pipewire)
 
         log("")
         print_program_log(runner)
@@ -185,6 +197,8 @@ def main():
     parser.add_argument("--quiet-seconds", type=float, default=10.0, help="silent-client pass (default 10)")
     parser.add_argument("--idle-seconds", type=float, default=10.0, help="no-client pass (default 10)")
     parser.add_argument("--ping-every", type=float, default=1.0, help="main pass ping interval (default 1 s)")
+    parser.add_argument("--pipewire", action="store_true",
+                        help="capture a tone from a private PipeWire server instead of --fake-source")
     parser.add_argument("--standin", help="Wine: the stand-in engine's mmdevapi.dll; capture from it in include mode")
     parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
     parser.add_argument("--dump", help="write the main pass's arrivals to this CSV file")
@@ -192,6 +206,8 @@ def main():
     if not os.path.isfile(args.program):
         print(f"stream_benchmark: {args.program}: no such file", file=sys.stderr)
         return 2
+    if args.wine and args.pipewire:
+        parser.error("--pipewire is for the Linux build only")
     if args.standin and (not args.wine or not os.path.isfile(args.standin)):
         print("stream_benchmark: --standin needs --wine and the path of the stand-in's mmdevapi.dll", file=sys.stderr)
         return 2

@@ -165,7 +165,16 @@ TEST(ProgramSession, NewestClientSupersedesTheOlder) {
 TEST(ProgramSession, CaptureThatCannotStartIsReportedToTheClient) {
     for (const char* mode : {"--include-pid", "--exclude-pid"}) {
         auto watched = e2e::start_watched();
-        ProgramRun run({mode, std::to_string(watched.pid()), "--token", e2e::TOKEN, "--info-file", "{info}"});
+#ifdef _WIN32
+        const support::EnvOverrides env;
+#else
+        // No sound server: a runtime folder without one.
+        const support::TempDir runtime;
+        const support::EnvOverrides env = {
+            {"XDG_RUNTIME_DIR", runtime.path()}, {"PIPEWIRE_REMOTE", std::nullopt},
+            {"PIPEWIRE_RUNTIME_DIR", std::nullopt}};
+#endif
+        ProgramRun run({mode, std::to_string(watched.pid()), "--token", e2e::TOKEN, "--info-file", "{info}"}, env);
         auto info = run.wait_for_info();
         ASSERT_TRUE(info.has_value());
         auto client = e2e::connect_client(info->port);
@@ -195,7 +204,8 @@ TEST(ProgramSession, CaptureThatCannotStartIsReportedToTheClient) {
         EXPECT_TRUE(text.starts_with("ativação do loopback falhou (precisa do Windows 10 2004+): ")) << text;
         EXPECT_TRUE(text.ends_with(")")) << text;
 #else
-        EXPECT_EQ(text, "captura de processo indisponível neste sistema");
+        EXPECT_EQ(text, "nenhum servidor de som PipeWire em execução (" + runtime.path() +
+                            "/pipewire-0): No such file or directory (os error 2)");
 #endif
     }
 }

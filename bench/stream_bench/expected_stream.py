@@ -112,3 +112,22 @@ class StandinSource:
 
     def step(self, before, after):
         return max(after - before, 1)
+
+
+class CapturedSource:
+    """Real capture (--pipewire): no signal to follow, so a frame's place is
+    its arrival count and losses show on the grid only."""
+
+    name = "capture"
+
+    def __init__(self):
+        self.count = -1
+
+    def position(self, payload):
+        if len(payload) != FRAME_BYTES:
+            return None
+        self.count += 1
+        return self.count
+
+    def step(self, before, after):
+        return max(after - before, 1)

@@ -10,8 +10,8 @@ import subprocess
 import tempfile
 import time
 
-from . import BenchError, log
-from .expected_stream import SawtoothSource, StandinSource
+from . import BenchError, log, sound_server
+from .expected_stream import CapturedSource, SawtoothSource, StandinSource
 from .proc_figures import Sample, find_processes, read_text
 from .ws_client import keep_receive_stamping_on
 
@@ -54,7 +54,8 @@ class ProgramRunner:
         self.wineserver_pid = None
         self.token = secrets.token_urlsafe(24)  # 32 characters of [A-Za-z0-9_-]
         self.pid_source = None
-        self.source = SawtoothSource()  # what the client should receive
+        self.source = CapturedSource() if args.pipewire else SawtoothSource()  # what the client should receive
+        self.server_folder = os.path.join(self.folder, "server") if args.pipewire else None
         self.stamp_keeper = keep_receive_stamping_on()
         self.log_path = os.path.join(self.folder, "audio.log")
         self.info_path = os.path.join(self.folder, "audio.json")
@@ -73,6 +74,15 @@ class ProgramRunner:
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=180, check=False)
 
     def start_watched(self):
+        if self.args.pipewire:
+            # The watched process is the player whose tone is captured.
+            sound_server.start(self.server_folder, self.env)
+            tone = os.path.join(self.folder, "tone.wav")
+            sound_server.write_tone(tone, self.args.seconds + self.args.quiet_seconds + self.args.idle_seconds + 60)
+            self.watched = subprocess.Popen(["pw-cat", "--playback", tone], env=self.env,
+                                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                            stderr=subprocess.DEVNULL)
+            return self.watched.pid
         if not self.args.wine:
             self.watched = subprocess.Popen(["sleep", "3600"], stdin=subprocess.DEVNULL)
             return self.watched.pid
@@ -107,6 +117,8 @@ class ProgramRunner:
             env["WINEDLLOVERRIDES"] = env.get("WINEDLLOVERRIDES", "") + ";mmdevapi=n"
             env["BRQ_STANDIN_REPORT"] = self.path_arg(os.path.join(self.folder, "standin-report.txt"))
             self.source = StandinSource(watched_pid, 0)
+            source_args = []
+        elif self.args.pipewire:
             source_args = []
         command = [program, "--token", self.token, "--info-file", self.path_arg(self.info_path),
                    "--idle-secs", "3600", "--include-pid", str(watched_pid)] + source_args
@@ -172,6 +184,8 @@ class ProgramRunner:
                     process.wait(timeout=5)
                 except subprocess.TimeoutExpired:
                     pass
+        if self.server_folder is not None:
+            sound_server.stop(self.server_folder)
         if not self.args.keep:
             shutil.rmtree(self.folder, ignore_errors=True)
         else:

@@ -31,7 +31,7 @@ def print_stream(label, stats, client):
         f"mean period {s['period_us']:.3f} us")
     log(f"    lost: {s['lost_grid']} (grid), {s['lost_signal']} ({stats.source.name}), "
         f"{s['breaks']} continuity breaks, {s['bad_frames']} malformed frames, "
-        f"{s['other_messages']} other messages")
+        f"{s['other_messages']} other messages, {s['silent_frames']} frames of silence")
     log(f"    jitter vs 10 ms grid: p50 {s['p50_ms']:.3f} ms, p99 {s['p99_ms']:.3f} ms, "
         f"max {s['max_ms']:.3f} ms (late max {s['late_max_ms']:.3f}, early max {s['early_max_ms']:.3f}); "
         f"{s['over_1ms']} frames > 1 ms, {s['over_5ms']} > 5 ms; largest gap {s['max_gap_ms']:.3f} ms")
@@ -43,9 +43,9 @@ def print_stream(label, stats, client):
     return s
 
 
-def print_targets(main, main_share, hwm_kib, wine):
+def print_targets(main, main_share, hwm_kib, reference_only):
     """The Linux release build's targets against the main pass's figures."""
-    log("targets (Linux release build)" + (", shown for reference only:" if wine else ":"))
+    log("targets (Linux release build)" + (", shown for reference only:" if reference_only else ":"))
     lost = max(main.get("lost_grid", 0), main.get("lost_signal", 0), main.get("breaks", 0))
     log(f"  no frame lost: {lost} lost -> {mark(lost == 0 and main.get('bad_frames', 0) == 0)}")
     p99 = main.get("p99_ms", float("nan"))

@@ -1,7 +1,9 @@
 """Figures of a received stream: losses, jitter against the 10 ms grid, period,
 pong round trips; and the per-frame CSV dump."""
 
-from .expected_stream import FRAME_NS, SawtoothSource
+from .expected_stream import FRAME_BYTES, FRAME_NS, SawtoothSource
+
+SILENT_FRAME = bytes(FRAME_BYTES)
 
 
 def percentile(sorted_values, pct):
@@ -29,11 +31,13 @@ class StreamStats:
         self.indexes = []       # frame index k along the source's signal
         self.breaks = 0         # continuity breaks
         self.bad_frames = 0     # wrong length or not the source's signal
+        self.silent_frames = 0  # all-zero frames: 10 ms in which nothing was captured
         self.other_messages = 0
         self.pong_rtts_ns = []
         self._phase = None
 
     def add_frame(self, payload, stamp):
+        self.silent_frames += payload == SILENT_FRAME
         phase = self.source.position(payload)
         if phase is None:
             self.bad_frames += 1
@@ -70,6 +74,7 @@ class StreamStats:
             "lost_signal": self.indexes[-1] + 1 - received,
             "breaks": self.breaks,
             "bad_frames": self.bad_frames,
+            "silent_frames": self.silent_frames,
             "other_messages": self.other_messages,
             "p50_ms": percentile(jitter, 50) / 1e6,
             "p99_ms": percentile(jitter, 99) / 1e6,

@@ -1,7 +1,8 @@
 #pragma once
 // Every text of the capture side, in one place: the capture thread's name,
-// the step prefixes of start failures, the activation failures and the one
-// log record the capture thread writes.
+// the step prefixes of start failures, the activation failures (Windows) and
+// the sound-server failures (Linux), and the one log record the capture
+// thread writes.
 
 #include <string_view>
 
@@ -26,9 +27,25 @@ inline constexpr std::string_view ACTIVATION_FAILED_PREFIX =
 inline constexpr std::string_view ACTIVATION_WITHOUT_INTERFACE = "ativação sem interface";
 inline constexpr std::string_view AUDIO_CLIENT_PREFIX = "IAudioClient: ";
 
-// Where the system has no process-loopback engine at all (the Linux port).
-inline constexpr std::string_view PROCESS_CAPTURE_UNAVAILABLE =
-    "captura de processo indisponível neste sistema";
+// The Linux port captures through the PipeWire sound server. Connecting:
+// the cause, the server's socket in parentheses, then ": " and the system's
+// error text, or the cause alone.
+inline constexpr std::string_view SERVER_ABSENT = "nenhum servidor de som PipeWire em execução";
+inline constexpr std::string_view SERVER_REFUSED = "o servidor de som PipeWire recusou a conexão";
+inline constexpr std::string_view SERVER_FORBIDDEN = "sem permissão para usar o servidor de som PipeWire";
+inline constexpr std::string_view SERVER_CONNECT_FAILED = "conexão ao servidor de som PipeWire falhou";
+inline constexpr std::string_view SERVER_NO_RUNTIME_DIR = "XDG_RUNTIME_DIR não definido";
+// The server accepted the connection, then did not answer or ended it
+// (followed by ": " and its own message, when it gave one).
+inline constexpr std::string_view SERVER_SILENT = "o servidor de som PipeWire não respondeu";
+inline constexpr std::string_view SERVER_CLOSED = "o servidor de som PipeWire encerrou a conexão";
+// The client library's context and loop thread, the capture stream and the
+// graph watch.
+inline constexpr std::string_view PIPEWIRE_CONTEXT_PREFIX = "contexto do PipeWire: ";
+inline constexpr std::string_view PIPEWIRE_THREAD_PREFIX = "thread do PipeWire: ";
+inline constexpr std::string_view CAPTURE_STREAM_PREFIX = "fluxo de captura do PipeWire: ";
+inline constexpr std::string_view CAPTURE_STREAM_NOT_READY = "o fluxo de captura do PipeWire não ficou pronto";
+inline constexpr std::string_view GRAPH_WATCH_PREFIX = "registro do PipeWire: ";
 
 // The log record written before the second, converting attempt:
 // FALLBACK_NOTICE_BEFORE + rendered first error + FALLBACK_NOTICE_AFTER.
