@@ -70,8 +70,9 @@ export function checkFormatMessage(data) {
   }
   for (const [key, value] of Object.entries(STREAM_FORMAT)) {
     if (message[key] !== value) {
-      return failure(E.BAD_FORMAT, `The format message has ${key} ${JSON.stringify(message[key])}, ` +
-        `this page expects ${JSON.stringify(value)}.`, data.slice(0, 200));
+      const found = key in message ? `${key} ${JSON.stringify(message[key])}` : `no ${key}`;
+      return failure(E.BAD_FORMAT, `The format message has ${found}; this page expects ${key} ` +
+        `${JSON.stringify(value)}.`, data.slice(0, 200));
     }
   }
   return null;
@@ -199,7 +200,10 @@ export function connect({ port, token, onFrame, timeoutMs = 10000 }) {
     const timer = setTimeout(() => {
       socket.onclose = socket.onmessage = null;
       socket.close();
-      give({ error: failure(E.TIMEOUT, `Brenquosta áudio sent no format message within ${timeoutMs} ms.`) });
+      give({ error: failure(E.TIMEOUT, opened
+        ? `Brenquosta áudio sent no format message within ${timeoutMs} ms.`
+        : `No connection within ${timeoutMs} ms. If the browser asks whether this site may access other ` +
+          'apps and services on this device, allow it and connect again.') });
     }, timeoutMs);
     socket.onopen = () => { opened = true; };
     socket.onclose = async (event) => {

@@ -38,7 +38,8 @@ async function start() {
   const { stream } = connected;
   const timer = setInterval(() => showStats(stream, player), 250);
   session = { context, player, stream, timer };
-  showState('streaming', context.state === 'running' ? 'Streaming.' : 'Streaming; the browser holds the audio until you click the page.');
+  showState('streaming', context.state === 'running'
+    ? 'Streaming.' : 'Streaming; the browser holds the audio until you click the page.');
   draw(analyser, new Float32Array(analyser.fftSize), stream);
   const end = await stream.ended;
   showState(end.code, end.reason);

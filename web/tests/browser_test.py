@@ -24,7 +24,7 @@ import sys
 import tempfile
 import time
 
-from chromium import LOOPBACK_PERMISSION, Chromium, chromium_version
+from chromium import LOOPBACK_PERMISSION, BrowserError, Chromium, chromium_version
 from page_server import PageServer, make_certificate
 from program import TOKEN, Program
 
@@ -71,7 +71,11 @@ class Rig:
         self.browsers.append(browser)
         await browser.start()
         for origin in granted_origins:
-            await browser.grant(origin, [LOOPBACK_PERMISSION])
+            try:
+                await browser.grant(origin, [LOOPBACK_PERMISSION])
+            except BrowserError as error:
+                raise AssertionError(f"this Chromium no longer knows the permission {LOOPBACK_PERMISSION!r} "
+                                     f"that lets a public page reach a loopback port: {error}") from None
         return browser
 
     async def close(self):
