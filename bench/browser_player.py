@@ -75,8 +75,8 @@ async def main(args):
                     p, tap = result["player"], result["tap"]
                     print(f"{'both cores busy' if busy else 'quiet':15} target {target:3} ms: "
                           f"underruns {p['underruns']}, late frames {p['lateFrames']}, dropped "
-                          f"{p['droppedFrames']}, wrong samples {tap['wrong']} over {args.seconds} s "
-                          f"(load {load()})")
+                          f"{p['droppedFrames']}, fill at the end {p['fillMs']:.0f} ms, wrong samples "
+                          f"{tap['wrong']} over {args.seconds} s (load {load()})")
     finally:
         await rig.close()
 

@@ -13,9 +13,10 @@ class BrenquostaPlayer extends AudioWorkletProcessor {
     this.readAt = 0;
     this.fill = 0; // samples waiting
     this.target = processorOptions.targetSamples;
-    // Above this the page's arrivals ran ahead of the clock (a burst after a
-    // stall): drop the oldest samples back to the target to keep latency bounded.
-    this.limit = Math.min(CAPACITY, 2 * this.target + 4800);
+    // More than this waiting means the audio clock fell behind the program's
+    // (a stalled audio thread, or a device clock slower than the system's):
+    // the oldest samples are dropped back to the target to keep latency bounded.
+    this.limit = Math.min(CAPACITY, this.target + Math.max(this.target >> 1, 1920));
     this.playing = false;
     this.starved = false; // ran dry while playing; frames that arrive now are late
     this.underruns = 0;

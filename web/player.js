@@ -5,9 +5,10 @@
 import { STREAM_FORMAT } from './brenquosta-audio.js';
 
 /**
- * The default jitter-buffer target. Measured with both cores busy (see the
- * README): 20 ms underran several times a minute, 40 ms now and then, 80 ms
- * about once in several minutes, 200 ms never; 80 ms keeps the added latency low.
+ * The default jitter-buffer target, from measurement (bench/browser_player.py,
+ * figures in the README): in 60 s, 20 and 40 ms underran even on a normally
+ * loaded machine, 80 ms did not (0 to 3 times with both cores saturated),
+ * 200 ms never did but doubles the delay.
  */
 export const DEFAULT_TARGET_MS = 80;
 

@@ -16,7 +16,6 @@ rules apply as for real users.
 """
 import argparse
 import asyncio
-import base64
 import json
 import os
 import shutil
@@ -100,8 +99,7 @@ async def case_stream(rig, artifacts):
     browser = await rig.browser([f"https://{ORIGIN_HOST}"])
     page = await browser.open(rig.url(ORIGIN_HOST, "/tests/page.html"))
 
-    checks = await page.evaluate("import('/tests/harness.js').then(h => h.formatChecks())", 30,
-                                 "the module's check of first messages")
+    checks = await run_in_page(page, "formatChecks", {}, 30, "the module's check of first messages")
     check(checks["good"] is None and checks["wrong"] == ["bad-format"] * len(checks["wrong"]),
           f"the module must accept only the format message as the first message: {checks}")
 
@@ -140,7 +138,7 @@ async def demo_and_takeover(rig, browser, first_page, artifacts):
     """The demo page streams and draws; a second page then takes over from it."""
     demo = await browser.open(rig.url(ORIGIN_HOST, f"/demo/#port={rig.port}&token={TOKEN}"))
     state = "document.getElementById('state').dataset.state"
-    await demo.wait_for(f"{state} === 'streaming' && document.getElementById('underruns') && "
+    await demo.wait_for(f"{state} === 'streaming' && "
                         "Number(document.getElementById('framesReceived').textContent) > 150", 30,
                         "the demo page to stream for about 1.5 s")
     canvas = await demo.evaluate("(() => { const r = document.getElementById('wave').getBoundingClientRect(); "
@@ -148,9 +146,7 @@ async def demo_and_takeover(rig, browser, first_page, artifacts):
                                  "width: Math.round(r.width) - 4, height: Math.round(r.height) - 4}; })()",
                                  10, "where the waveform is")
     shot = os.path.join(artifacts, "web-demo.png")
-    await demo.screenshot(shot)
-    with open(shot, "rb") as f:
-        png = base64.b64encode(f.read()).decode("ascii")
+    png = await demo.screenshot(shot)
     extent = await run_in_page(first_page, "traceExtent", {"png": png, "area": canvas}, 30,
                                "the screenshot's waveform")
     print(f"demo screenshot {shot}: waveform over {extent['rows']} rows, {extent['columns']} columns")

@@ -162,16 +162,12 @@ class Page:
                 raise BrowserError(f"waited {timeout} s for {what}")
             await asyncio.sleep(0.1)
 
-    async def screenshot(self, path, clip=None):
-        params = {"format": "png"}
-        if clip:
-            params["clip"] = {**clip, "scale": 1}
-        shot = await self.browser.call("Page.captureScreenshot", params, self.session)
+    async def screenshot(self, path):
+        """Saves a PNG of the page and returns it base64-encoded."""
+        shot = await self.browser.call("Page.captureScreenshot", {"format": "png"}, self.session)
         with open(path, "wb") as f:
             f.write(base64.b64decode(shot["data"]))
-
-    async def close(self):
-        await self.browser.call("Page.close", {}, self.session)
+        return shot["data"]
 
 
 def _process_tree(root):
