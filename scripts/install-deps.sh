@@ -12,7 +12,7 @@ if [ "${1:-}" != --native ]; then
     packages+=(
         g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
         clang-16 libclang-rt-16-dev
-        python3-websockets
+        python3-websockets chromium openssl
     )
 fi
 missing=()
