@@ -2,11 +2,11 @@
 #include <winsock2.h>
 #include <windows.h>
 
-#include <cerrno>
 #include <memory>
 #include <string>
 #include <system_error>
 
+#include "errno_kind.hpp"
 #include "os/error.hpp"
 #include "utf16_windows.hpp"
 
@@ -55,16 +55,7 @@ std::string SysError::text() const {
 
 ErrorKind SysError::kind() const {
     if (domain == ErrorDomain::CRuntime) {
-        switch (code) {
-            case EAGAIN:
-                return ErrorKind::WouldBlock;
-            case ETIMEDOUT:
-                return ErrorKind::TimedOut;
-            case EINTR:
-                return ErrorKind::Interrupted;
-            default:
-                return ErrorKind::Other;
-        }
+        return detail::errno_kind(code);
     }
     switch (code) {
         case WSAETIMEDOUT:

@@ -13,19 +13,16 @@
 #include "fd_posix.hpp"
 #include "os/fs.hpp"
 #include "os/time.hpp"
+#include "publish_limits.hpp"
 
 namespace os {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How long a writer waits for others; each holds the lock for one small
-// write and a rename.
-constexpr auto PUBLISH_WAIT = std::chrono::seconds(5);
-constexpr auto RETRY_PAUSE = std::chrono::milliseconds(1);
-// Entries removed from the temporary path, or files renamed away under us,
-// before giving up: only a busy adversary gets this far.
-constexpr int MAX_ATTEMPTS = 100;
+using detail::PUBLISH_MAX_ATTEMPTS;
+using detail::PUBLISH_RETRY_PAUSE;
+using detail::PUBLISH_WAIT;
 
 std::unexpected<SysError> fail() { return std::unexpected(last_error()); }
 
@@ -50,7 +47,7 @@ Result<UniqueFd> open_temporary(const std::string& temporary) {
         } else if (errno != ELOOP && errno != ENXIO) {
             return fail();
         }
-        if (attempt == MAX_ATTEMPTS) {
+        if (attempt == PUBLISH_MAX_ATTEMPTS) {
             return std::unexpected(SysError{ELOOP});
         }
         // unlink removes a link itself, never what it points to.
@@ -68,7 +65,7 @@ Result<void> lock_exclusively(int fd, Clock::time_point deadline) {
         if (errno != EWOULDBLOCK || Clock::now() >= deadline) {
             return fail();
         }
-        sleep_until(Clock::now() + RETRY_PAUSE);
+        sleep_until(Clock::now() + PUBLISH_RETRY_PAUSE);
     }
     return {};
 }
@@ -109,7 +106,7 @@ Result<void> publish_file(std::string_view temporary_path, std::string_view path
             return std::unexpected(named.error());
         }
         if (!*named) {
-            if (attempt == MAX_ATTEMPTS) {
+            if (attempt == PUBLISH_MAX_ATTEMPTS) {
                 return std::unexpected(SysError{EAGAIN});
             }
             continue;  // a new temporary file, made by the next open

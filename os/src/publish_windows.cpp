@@ -12,6 +12,7 @@
 #include "os/fs.hpp"
 #include "os/time.hpp"
 #include "os/windows/unique_handle.hpp"
+#include "publish_limits.hpp"
 #include "utf16_windows.hpp"
 
 namespace os {
@@ -19,20 +20,16 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How long a writer waits for other writers, and for readers that keep the
-// target open (a replace fails while they do under Wine, which lacks the
-// POSIX-semantics rename).
-constexpr auto PUBLISH_WAIT = std::chrono::seconds(5);
-constexpr auto RETRY_PAUSE = std::chrono::milliseconds(1);
-// Links removed from the temporary path before giving up.
-constexpr int MAX_ATTEMPTS = 100;
+using detail::PUBLISH_MAX_ATTEMPTS;
+using detail::PUBLISH_RETRY_PAUSE;
+using detail::PUBLISH_WAIT;
 
 // Others may read the file and rename or delete it, but not write it.
 constexpr DWORD SHARE_READ_DELETE = FILE_SHARE_READ | FILE_SHARE_DELETE;
 
 std::unexpected<SysError> fail() { return std::unexpected(last_error()); }
 
-void wait_a_moment() { sleep_until(Clock::now() + RETRY_PAUSE); }
+void wait_a_moment() { sleep_until(Clock::now() + PUBLISH_RETRY_PAUSE); }
 
 // Opens the file at the temporary path (created if missing) for this writer
 // alone. A reparse point there (a link) is opened as itself and deleted, never
@@ -56,7 +53,7 @@ Result<UniqueHandle> open_temporary(const std::wstring& temporary, Clock::time_p
         if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && GetFileType(file.get()) == FILE_TYPE_DISK) {
             return file;
         }
-        if (++attempt == MAX_ATTEMPTS) {
+        if (++attempt == PUBLISH_MAX_ATTEMPTS) {
             return std::unexpected(SysError{ERROR_CANT_ACCESS_FILE});
         }
         FILE_DISPOSITION_INFO remove{TRUE};
