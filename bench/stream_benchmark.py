@@ -27,6 +27,10 @@ Usage
 Options: --seconds N (main pass, default 30), --quiet-seconds N (second pass,
 default 10, 0 skips it), --idle-seconds N (idle pass, default 10, 0 skips it),
 --ping-every S (pings in the main pass, default 1.0, 0 disables them),
+--load N (N busy processes at normal priority spin from start-up to the end,
+so that the program's threads compete for the CPUs; the client then makes
+itself a real-time thread where permitted, so that its own lag stays out of
+the figures; default 0),
 --keep (keep the temporary folder), --dump FILE (main pass arrivals as CSV:
 k, arrival ns, deviation us), --watched-exe PATH (Wine only), --standin DLL
 (Wine only: capture from the stand-in engine; the program and the DLL are
@@ -94,6 +98,8 @@ Definitions
   core. Per-thread figures come from /proc/<pid>/task/*/schedstat (ns).
   Under Wine the wineserver's CPU (shared by the prefix) is shown separately.
 - Peak RSS: VmHWM from /proc/<pid>/status, read just before the end.
+- Thread scheduling: each thread's policy and real-time priority (or nice
+  value) from /proc/<pid>/task/*/stat near the end of the main pass.
 
 Targets (Linux release build): no frame lost, p99 jitter < 1 ms, CPU < 1 % of
 one core, peak RSS < 8 MiB. They are reported, not asserted: the exit status
@@ -108,6 +114,7 @@ import time
 
 # The package sits beside this script, whose folder is sys.path[0] when run.
 from stream_bench import BenchError, log
+from stream_bench.cpu_load import CpuLoad
 from stream_bench.passes import idle_pass, stream_pass
 from stream_bench.proc_figures import load_average, process_cpu_s, status_kib
 from stream_bench.program_runner import ProgramRunner
@@ -115,8 +122,26 @@ from stream_bench.report import print_cpu, print_program_log, print_stream, prin
 from stream_bench.stream_stats import dump_arrivals
 
 
+# Above the program's own real-time threads (priority 10 on Linux).
+CLIENT_REALTIME_PRIORITY = 20
+
+
+def raise_client_priority():
+    """Under load a starved client would read late, and the kernel merges the
+    segments that wait for it, stamping them all with the last arrival: its
+    own lag would enter the jitter figures. A real-time client keeps up.
+    Processes started later do not inherit it (SCHED_RESET_ON_FORK)."""
+    try:
+        os.sched_setscheduler(0, os.SCHED_FIFO | os.SCHED_RESET_ON_FORK,
+                              os.sched_param(CLIENT_REALTIME_PRIORITY))
+        return f"FIFO {CLIENT_REALTIME_PRIORITY}"
+    except OSError as error:
+        return f"normal ({error.strerror}: the figures include the client's own lag)"
+
+
 def run(args):
     runner = ProgramRunner(args)
+    load = None
     try:
         if args.wine:
             runner.warm_wine()
@@ -125,6 +150,10 @@ def run(args):
         port = runner.start_program(watched_pid)
         log(f"program Linux pid {runner.program_pid} ({runner.pid_source})"
             + (f", wineserver pid {runner.wineserver_pid}" if runner.wineserver_pid else ""))
+        if args.load > 0:
+            load = CpuLoad(args.load)
+            log(f"CPU load: {args.load} busy processes at normal priority, pids {load.pids()}")
+            log(f"client scheduling: {raise_client_priority()}")
         time.sleep(1.0)  # let start-up settle
         log(f"load average at start: {load_average()} ({os.cpu_count()} CPUs)")
 
@@ -140,6 +169,7 @@ def run(args):
         if args.dump:
             dump_arrivals(args.dump, stats)
         main_share, main_ms = print_cpu("program", before, after)
+        log("    thread scheduling: " + ", ".join(f"{name} {policy}" for name, policy in sorted(after.policies.items())))
         log(f"    client close answered: {closed}")
 
         if args.quiet_seconds > 0:
@@ -185,6 +215,8 @@ def run(args):
         print_program_log(runner)
         raise
     finally:
+        if load is not None:
+            load.stop()
         runner.cleanup()
 
 
@@ -200,6 +232,7 @@ def main():
     parser.add_argument("--pipewire", action="store_true",
                         help="capture a tone from a private PipeWire server instead of --fake-source")
     parser.add_argument("--standin", help="Wine: the stand-in engine's mmdevapi.dll; capture from it in include mode")
+    parser.add_argument("--load", type=int, default=0, help="busy processes loading the CPUs (default 0)")
     parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
     parser.add_argument("--dump", help="write the main pass's arrivals to this CSV file")
     args = parser.parse_args()

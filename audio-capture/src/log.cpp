@@ -1,8 +1,11 @@
 #include "log.hpp"
 
+#include <atomic>
+#include <chrono>
 #include <exception>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 #include "data_folder.hpp"
 #include "os/fs.hpp"
@@ -18,9 +21,58 @@ namespace {
 std::optional<std::string> g_log_path;
 // Keeps each record whole within the process; the innermost lock.
 std::mutex g_log_lock;
+// The thread writing a record under the log lock, if any. A panic or crash
+// raised inside the writer must not wait for the lock its own thread holds.
+std::atomic<std::thread::id> g_log_writer;
 
-void report_panic(const common::PanicInfo& info) {
-    log_line(std::string(texts::PANIC) + common::describe_panic(info));
+// How long a panic report waits for another thread's record to finish; after
+// that the report is skipped and the process ends regardless.
+constexpr auto REPORT_LOCK_WAIT = std::chrono::milliseconds(500);
+constexpr auto REPORT_LOCK_RETRY = std::chrono::milliseconds(1);
+
+// Marks the calling thread as the writer while the log lock is held.
+class WriterMark {
+public:
+    WriterMark() { g_log_writer.store(std::this_thread::get_id()); }
+    WriterMark(const WriterMark&) = delete;
+    WriterMark& operator=(const WriterMark&) = delete;
+    ~WriterMark() { g_log_writer.store(std::thread::id()); }
+};
+
+// Writes one record; the caller holds the log lock.
+void write_record(std::string_view message) {
+    const WriterMark mark;
+    const std::string record = format_log_record(os::unix_seconds_now(), os::current_pid(), message);
+    (void)os::append_to_file(*g_log_path, record);
+}
+
+// Takes the log lock unless this thread already holds it, or another thread
+// keeps it longer than a report may wait.
+std::unique_lock<std::mutex> lock_for_report() {
+    std::unique_lock lock(g_log_lock, std::defer_lock);
+    if (g_log_writer.load() == std::this_thread::get_id()) {
+        return lock;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + REPORT_LOCK_WAIT;
+    while (!lock.try_lock() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(REPORT_LOCK_RETRY);
+    }
+    return lock;
+}
+
+// The process ends right after this returns, so a report that cannot be
+// written (the lock unavailable, memory exhausted) is skipped.
+void report_panic(const common::PanicInfo& info) noexcept {
+    if (!g_log_path) {
+        return;
+    }
+    try {
+        const auto lock = lock_for_report();
+        if (lock.owns_lock()) {
+            write_record(std::string(texts::PANIC) + common::describe_panic(info));
+        }
+    } catch (...) {
+    }
 }
 
 // Anything thrown and never caught ends here.
@@ -79,8 +131,7 @@ void log_line(std::string_view message) {
         return;
     }
     std::lock_guard guard(g_log_lock);
-    const std::string record = format_log_record(os::unix_seconds_now(), os::current_pid(), message);
-    (void)os::append_to_file(*g_log_path, record);
+    write_record(message);
 }
 
 }  // namespace audio

@@ -151,6 +151,7 @@ std::expected<void, std::string> flush_pending(WebSocket& connection) {
 
 std::expected<void, std::string> run_session(WebSocket& connection, const server::SessionConfig& config,
                                              server::SharedState& state, std::uint64_t generation) {
+    const os::AudioThreadPriority audio_priority;  // forwards a frame every 10 ms
     return run_session_with(connection, config, state, generation, capture::capture_thread);
 }
 

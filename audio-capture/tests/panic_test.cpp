@@ -3,10 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <limits>
 #include <stdexcept>
+#include <thread>
 
 #include "log.hpp"
 #include "os/fs.hpp"
+#include "os/process.hpp"
+#include "os/time.hpp"
 #include "panic.hpp"
 #include "support/program_run.hpp"
 #include "support/scoped_env.hpp"
@@ -19,6 +24,16 @@ const auto FAIL_FAST = ::testing::ExitedWithCode(static_cast<int>(0xC0000409));
 #else
 const auto FAIL_FAST = ::testing::KilledBySignal(SIGABRT);
 #endif
+
+// Ends a death-test child that is still running after the bound, with a
+// status no expectation accepts: a hang fails the test instead of stalling it.
+constexpr int HUNG_STATUS = 99;
+void end_child_if_hung(std::chrono::seconds bound) {
+    std::thread([bound] {
+        os::sleep_until(std::chrono::steady_clock::now() + bound);
+        os::exit_process(HUNG_STATUS);
+    }).detach();
+}
 
 // The death-test child runs the test again from the start; it must write to
 // the log the parent reads, so the parent's choice travels in the environment.
@@ -96,6 +111,25 @@ TEST_F(PanicReport, PayloadThatIsNotTextEndsAfterTheLocation) {
     EXPECT_TRUE(message.starts_with("PANIC: panicked at ")) << message;
     EXPECT_EQ(message.find('\n'), std::string::npos) << message;
     EXPECT_NE(message.back(), ':') << message;
+}
+
+// The writer fails while it holds the log lock: the record is longer than a
+// string can be, and no frame of the thread handles the exception, so the
+// terminate handler runs with the lock still held. Its report cannot be
+// written and is skipped; the process must still fail fast, not wait for its
+// own lock.
+TEST_F(PanicReport, PanicInsideTheLogWriterStillFailsFast) {
+    EXPECT_EXIT(
+        {
+            audio::init_log();
+            end_child_if_hung(std::chrono::seconds(20));
+            static const char byte = 'x';
+            std::thread writer([] { audio::log_line(std::string_view(&byte, std::numeric_limits<std::size_t>::max() / 2)); });
+            writer.join();
+        },
+        FAIL_FAST, "")
+        << "status " << HUNG_STATUS << " means the child was still running after 20 s";
+    EXPECT_TRUE(records().empty());
 }
 
 }  // namespace

@@ -36,6 +36,31 @@ def thread_times_ns(pid):
     return threads
 
 
+POLICY_NAMES = {0: "OTHER", 1: "FIFO", 2: "RR", 3: "BATCH", 5: "IDLE", 6: "DEADLINE"}
+
+
+def thread_policies(pid):
+    """{thread name: "POLICY priority"} from each thread's stat (real-time
+    priority for FIFO and RR, nice value otherwise)."""
+    policies = {}
+    try:
+        tids = os.listdir(f"/proc/{pid}/task")
+    except OSError:
+        return policies
+    for tid in tids:
+        try:
+            stat = read_text(f"/proc/{pid}/task/{tid}/stat")
+        except OSError:
+            continue
+        comm = stat[stat.index("(") + 1:stat.rindex(")")]
+        fields = stat[stat.rindex(")") + 2:].split()
+        # Fields 19 (nice), 40 (rt_priority) and 41 (policy), counted from 1.
+        nice, rt_priority, policy = int(fields[16]), int(fields[37]), int(fields[38])
+        name = POLICY_NAMES.get(policy, str(policy))
+        policies[comm] = f"{name} {rt_priority}" if policy in (1, 2) else f"{name} nice {nice}"
+    return policies
+
+
 def status_kib(pid, key):
     for line in read_text(f"/proc/{pid}/status").splitlines():
         if line.startswith(key + ":"):
@@ -50,6 +75,7 @@ class Sample:
         self.wall = time.monotonic()
         self.cpu = process_cpu_s(pid)
         self.threads = thread_times_ns(pid)
+        self.policies = thread_policies(pid)
         self.wineserver = None
         if wineserver_pid:
             try:

@@ -6,6 +6,13 @@
 #include "server/utf8.hpp"
 
 namespace common {
+namespace {
+
+// The longest info text is under 200 bytes; a larger file is not one of ours,
+// and reading it whole would let anyone make shutdown read without end.
+constexpr std::size_t MAX_INFO_FILE_BYTES = 4096;
+
+}  // namespace
 
 std::string temporary_path_for(std::string_view info_path) {
     const std::string name = os::file_name(info_path);
@@ -36,15 +43,11 @@ os::Result<void> write_info_file(std::string_view path, std::string_view text) {
             return made;
         }
     }
-    const std::string temporary = temporary_path_for(path);
-    if (auto written = os::write_private_file(temporary, text); !written) {
-        return written;
-    }
-    return os::replace_file(temporary, path);
+    return os::publish_file(temporary_path_for(path), path, text);
 }
 
 bool is_own_info_file(std::string_view path, std::string_view token) {
-    auto content = os::read_file(path);
+    auto content = os::read_small_file(path, MAX_INFO_FILE_BYTES);
     if (!content) {
         return false;
     }

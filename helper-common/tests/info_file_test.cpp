@@ -1,18 +1,28 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
+#include <set>
 #include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "data_folder.hpp"
 #include "info_file.hpp"
 #include "os/fs.hpp"
 #include "server/shared_state.hpp"
+#include "support/child_process.hpp"
 #include "support/scoped_env.hpp"
 #include "support/temp_dir.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
 std::string read(const std::string& path) { return os::read_file(path).value_or("<missing>"); }
 
@@ -66,6 +76,87 @@ TEST(InfoFile, FileAndTemporaryAreOwnerOnly) {
 }
 #endif
 
+// What a crashed instance or another user left at the temporary path neither
+// blocks publishing nor is written through.
+TEST(InfoFile, LeftoversAtTheTemporaryPathAreReplaced) {
+    support::TempDir folder;
+    const std::string path = folder.file("audio.json");
+    const std::string temporary = common::temporary_path_for(path);
+    const std::string text = common::format_info_json(1, "abcdefghijklmnop", 2);
+    const struct {
+        const char* what;
+        std::function<bool()> plant;
+    } cases[] = {
+        {"a stale file", [&] { return os::write_private_file(temporary, std::string(1000, 's')).has_value(); }},
+#ifndef _WIN32
+        {"a link to a missing file",
+         [&] {
+             std::error_code error;
+             fs::create_symlink(folder.file("nowhere"), temporary, error);
+             return !error;
+         }},
+        {"a FIFO", [&] { return ::mkfifo(temporary.c_str(), 0600) == 0; }},
+#endif
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(c.plant()) << c.what;
+        auto written = common::write_info_file(path, text);
+        ASSERT_TRUE(written.has_value()) << c.what << ": " << written.error().text();
+        EXPECT_EQ(read(path), text) << c.what;
+        EXPECT_FALSE(os::path_exists(temporary)) << c.what;
+        EXPECT_FALSE(os::path_exists(folder.file("nowhere"))) << c.what << ": created through the link";
+    }
+}
+
+// Two instances started together with one info path publish at the same
+// moment: a reader sees a whole file of one of them at every read, and
+// neither fails. Each writer publishes 200 times to make the overlap certain.
+TEST(InfoFile, WritersSharingAPathTakeTurns) {
+    support::TempDir folder;
+    const std::string path = folder.file("audio.json");
+    const std::string texts[] = {common::format_info_json(1111, "first-writer-token_0123", 1),
+                                 common::format_info_json(2222, "second-writer-token_456", 2)};
+    std::vector<support::ChildProcess> writers;
+    for (const auto& text : texts) {
+        auto child = support::ChildProcess::spawn(BRQ_WATCHED_PATH,
+                                                  {"--write-info", path, "--text", text, "--rounds", "200"});
+        ASSERT_TRUE(child) << child.error();
+        writers.push_back(std::move(*child));
+    }
+    const auto running = [&] {
+        bool any = false;
+        for (auto& writer : writers) {
+            any = !writer.wait_for(0ms).has_value() || any;
+        }
+        return any;
+    };
+    std::set<std::string> wrong;
+    bool published = false;
+    int reads = 0;
+    const auto give_up = std::chrono::steady_clock::now() + 60s;
+    while (running() && std::chrono::steady_clock::now() < give_up) {
+        auto content = os::read_file(path);
+        if (!content) {
+            if (published) {
+                wrong.insert("<read failed: " + content.error().text() + ">");
+            }
+            continue;
+        }
+        published = true;
+        ++reads;
+        if (*content != texts[0] && *content != texts[1]) {
+            wrong.insert(*content);
+        }
+    }
+    for (auto& writer : writers) {
+        EXPECT_EQ(writer.wait_for(10s), std::optional<support::ExitStatus>(0))
+            << "a writer failed, or was still writing 60 s after the start";
+    }
+    EXPECT_TRUE(wrong.empty()) << "after " << reads << " good reads: " << ::testing::PrintToString(wrong);
+    const std::string last = read(path);
+    EXPECT_TRUE(last == texts[0] || last == texts[1]) << last;
+}
+
 TEST(InfoFile, WriteFailureIsReportedWithTheSystemText) {
     support::TempDir folder;
     // A plain file where a folder is needed.
@@ -87,6 +178,9 @@ TEST(InfoFile, OwnershipIsTheTokenAsASubstringOfValidUtf8) {
     EXPECT_FALSE(common::is_own_info_file(path, token)) << "not UTF-8";
     ASSERT_TRUE(os::write_private_file(path, "xx abcdefghijklmnop não").has_value());
     EXPECT_TRUE(common::is_own_info_file(path, token)) << "the JSON is not parsed";
+    ASSERT_TRUE(os::write_private_file(path, common::format_info_json(1, token, 2) + std::string(8192, ' ')).has_value());
+    EXPECT_FALSE(common::is_own_info_file(path, token)) << "far larger than any info text";
+    EXPECT_FALSE(common::is_own_info_file(folder.path(), token)) << "a folder";
 }
 
 class DataFolder : public ::testing::Test {

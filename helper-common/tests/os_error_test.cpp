@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "os/error.hpp"
@@ -31,6 +33,15 @@ TEST(OsError, TextIsTheSystemMessageAndTheNumber) {
     expect_rendered(missing.error());
     expect_rendered(os::timeout_error());
     expect_rendered(os::SysError{0x7FFF0123});  // a number no system knows
+}
+
+// Thread creation reports the C runtime's errno; on Windows the same number
+// means something else to the system (11: "incorrect format").
+TEST(OsError, CRuntimeNumbersReadAsTheCRuntimeSaysThem) {
+    const os::SysError error = os::c_runtime_error(EAGAIN);
+    EXPECT_EQ(error.text(), std::string(std::strerror(EAGAIN)) + " (os error " + std::to_string(EAGAIN) + ")");
+    EXPECT_EQ(error.kind(), os::ErrorKind::WouldBlock);
+    EXPECT_EQ(os::c_runtime_error(EINTR).kind(), os::ErrorKind::Interrupted);
 }
 
 TEST(OsError, FixedTextWinsOverTheNumber) {

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <string>
+#include <utility>
 
 #include "os/thread.hpp"
 #include "os/time.hpp"
@@ -12,6 +13,7 @@
 extern "C" WINBASEAPI HRESULT WINAPI GetThreadDescription(HANDLE thread, PWSTR* description);
 #else
 #include <pthread.h>
+#include <sched.h>
 #endif
 
 namespace {
@@ -43,6 +45,35 @@ TEST(OsThread, SpawnedThreadCarriesItsNameAndRunsTheBody) {
     ASSERT_TRUE(thread) << thread.error().text();
     thread->join();
     EXPECT_EQ(seen, "captura");
+}
+
+// The calling thread's scheduling as the platform reports it.
+std::pair<int, int> current_scheduling() {
+#ifdef _WIN32
+    return {GetThreadPriority(GetCurrentThread()), 0};
+#else
+    int policy = 0;
+    sched_param parameters{};
+    pthread_getschedparam(pthread_self(), &policy, &parameters);
+    return {policy, parameters.sched_priority};
+#endif
+}
+
+// Granted (Linux: with the privilege, as root) or refused, the thread's
+// scheduling is its own again once the scope ends.
+TEST(OsThread, AudioPriorityLastsForItsScope) {
+    const auto before = current_scheduling();
+    {
+        const os::AudioThreadPriority audio;
+#ifndef _WIN32
+        if (audio.raised()) {
+            EXPECT_EQ(current_scheduling().first, SCHED_FIFO);
+        } else {
+            EXPECT_EQ(current_scheduling(), before) << "a refusal changes nothing";
+        }
+#endif
+    }
+    EXPECT_EQ(current_scheduling(), before);
 }
 
 TEST(OsTime, UnixSecondsFollowTheSystemClock) {

@@ -1,6 +1,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "errno_kind.hpp"
 #include "os/error.hpp"
 
 namespace os {
@@ -25,16 +26,7 @@ ErrorKind SysError::kind() const {
     if (fixed_text != nullptr) {
         return ErrorKind::Other;
     }
-    switch (code) {
-        case EAGAIN:
-            return ErrorKind::WouldBlock;
-        case ETIMEDOUT:
-            return ErrorKind::TimedOut;
-        case EINTR:
-            return ErrorKind::Interrupted;
-        default:
-            return ErrorKind::Other;
-    }
+    return detail::errno_kind(code);
 }
 
 SysError last_error() { return SysError{errno}; }

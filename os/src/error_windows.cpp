@@ -4,7 +4,9 @@
 
 #include <memory>
 #include <string>
+#include <system_error>
 
+#include "errno_kind.hpp"
 #include "os/error.hpp"
 #include "utf16_windows.hpp"
 
@@ -41,7 +43,10 @@ std::string SysError::text() const {
         return fixed_text;
     }
     std::string number = "os error " + std::to_string(code);
-    std::string message = system_message(code);
+    // FormatMessageW knows only the system's numbers; errno 11 would read as
+    // "incorrect format" there.
+    std::string message =
+        domain == ErrorDomain::CRuntime ? std::generic_category().message(code) : system_message(code);
     if (message.empty()) {
         return number;
     }
@@ -49,6 +54,9 @@ std::string SysError::text() const {
 }
 
 ErrorKind SysError::kind() const {
+    if (domain == ErrorDomain::CRuntime) {
+        return detail::errno_kind(code);
+    }
     switch (code) {
         case WSAETIMEDOUT:
             return ErrorKind::TimedOut;

@@ -1,9 +1,12 @@
 #pragma once
-// A file descriptor with one owner.
+// A file descriptor with one owner, and writing to one.
 
 #include <unistd.h>
 
+#include <string_view>
 #include <utility>
+
+#include "os/error.hpp"
 
 namespace os {
 
@@ -35,5 +38,9 @@ public:
 private:
     int fd_ = -1;
 };
+
+// Writes every byte, retrying interrupted and partial writes; a write that
+// makes no progress is an error.
+[[nodiscard]] Result<void> write_all(int fd, std::string_view bytes);
 
 }  // namespace os

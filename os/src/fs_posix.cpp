@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 
@@ -14,8 +15,28 @@ namespace {
 
 std::string to_c(std::string_view path) { return std::string(path); }
 
-// Writes every byte, retrying interrupted and partial writes; a write that
-// makes no progress is an error.
+// Reads to the end of the file, or until more than max_bytes have arrived.
+Result<std::string> read_up_to(int fd, std::size_t max_bytes) {
+    std::string content;
+    char buffer[4096];
+    while (content.size() <= max_bytes) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return std::unexpected(last_error());
+        }
+        if (n == 0) {
+            break;
+        }
+        content.append(buffer, static_cast<std::size_t>(n));
+    }
+    return content;
+}
+
+}  // namespace
+
 Result<void> write_all(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t n = ::write(fd, bytes.data(), bytes.size());
@@ -32,8 +53,6 @@ Result<void> write_all(int fd, std::string_view bytes) {
     }
     return {};
 }
-
-}  // namespace
 
 std::optional<std::string> get_env(std::string_view name) {
     const char* value = std::getenv(to_c(name).c_str());
@@ -89,21 +108,27 @@ Result<std::string> read_file(std::string_view path) {
     if (!fd.valid()) {
         return std::unexpected(last_error());
     }
-    std::string content;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return std::unexpected(last_error());
-        }
-        if (n == 0) {
-            return content;
-        }
-        content.append(buffer, static_cast<std::size_t>(n));
+    return read_up_to(fd.get(), SIZE_MAX);
+}
+
+Result<std::string> read_small_file(std::string_view path, std::size_t max_bytes) {
+    // O_NONBLOCK: opening a FIFO must not wait for a writer.
+    UniqueFd fd(::open(to_c(path).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd.valid()) {
+        return std::unexpected(last_error());
     }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) {
+        return std::unexpected(last_error());
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return std::unexpected(SysError{EINVAL});
+    }
+    auto content = read_up_to(fd.get(), max_bytes);
+    if (content && content->size() > max_bytes) {
+        return std::unexpected(SysError{EFBIG});
+    }
+    return content;
 }
 
 Result<void> append_to_file(std::string_view path, std::string_view bytes) {

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
+#include "file_windows.hpp"
 #include "os/windows/unique_handle.hpp"
 #include "os/fs.hpp"
 #include "utf16_windows.hpp"
@@ -24,22 +26,6 @@ constexpr std::size_t MAX_CHUNK = 1u << 30;
 std::unexpected<SysError> fail() { return std::unexpected(last_error()); }
 
 bool is_wide_separator(wchar_t c) { return c == L'\\' || c == L'/'; }
-
-Result<void> write_all(HANDLE file, std::string_view bytes) {
-    while (!bytes.empty()) {
-        auto chunk = static_cast<DWORD>(std::min(bytes.size(), MAX_CHUNK));
-        DWORD written = 0;
-        if (!WriteFile(file, bytes.data(), chunk, &written, nullptr)) {
-            return fail();
-        }
-        if (written == 0) {
-            // Success without progress would loop for ever.
-            return std::unexpected(SysError{ERROR_WRITE_FAULT});
-        }
-        bytes.remove_prefix(written);
-    }
-    return {};
-}
 
 // Length of the part of a path that names a root and is never created:
 // "C:", "C:\", "\", "\\server\share\" or "\\?\C:\".
@@ -81,6 +67,23 @@ bool wide_is_directory(const std::wstring& path) {
     return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+// Reads to the end of the file, or until more than max_bytes have arrived.
+Result<std::string> read_up_to(HANDLE file, std::size_t max_bytes) {
+    std::string content;
+    char buffer[16384];
+    while (content.size() <= max_bytes) {
+        DWORD got = 0;
+        if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) {
+            return fail();
+        }
+        if (got == 0) {
+            break;
+        }
+        content.append(buffer, got);
+    }
+    return content;
+}
+
 // Creates one folder; an existing folder is success.
 Result<void> create_one_directory(const std::wstring& path) {
     if (CreateDirectoryW(path.c_str(), nullptr)) {
@@ -93,14 +96,25 @@ Result<void> create_one_directory(const std::wstring& path) {
     return std::unexpected(error);
 }
 
-// The rename on an open handle: this also replaces a target that another
-// process holds open with delete sharing, which MoveFileExW refuses.
-Result<void> rename_by_handle(const std::wstring& from, const std::wstring& to) {
-    UniqueHandle source(CreateFileW(from.c_str(), DELETE | SYNCHRONIZE, SHARE_ALL, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!source) {
-        return fail();
+}  // namespace
+
+Result<void> write_all(HANDLE file, std::string_view bytes) {
+    while (!bytes.empty()) {
+        auto chunk = static_cast<DWORD>(std::min(bytes.size(), MAX_CHUNK));
+        DWORD written = 0;
+        if (!WriteFile(file, bytes.data(), chunk, &written, nullptr)) {
+            return fail();
+        }
+        if (written == 0) {
+            // Success without progress would loop for ever.
+            return std::unexpected(SysError{ERROR_WRITE_FAULT});
+        }
+        bytes.remove_prefix(written);
     }
+    return {};
+}
+
+Result<void> rename_open_file(HANDLE source, const std::wstring& to) {
     // The name must be absolute (or relative to the working directory, which
     // GetFullPathNameW resolves the same way).
     std::wstring target(MAX_PATH, L'\0');
@@ -127,13 +141,11 @@ Result<void> rename_by_handle(const std::wstring& from, const std::wstring& to) 
 
     // FileRenameInfoEx (22); MinGW's headers hide the name behind a version test.
     const auto rename_info_ex = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
-    if (!SetFileInformationByHandle(source.get(), rename_info_ex, info, static_cast<DWORD>(total))) {
+    if (!SetFileInformationByHandle(source, rename_info_ex, info, static_cast<DWORD>(total))) {
         return fail();
     }
     return {};
 }
-
-}  // namespace
 
 std::optional<std::string> get_env(std::string_view name) {
     std::wstring wide_name = to_wide(name);
@@ -207,18 +219,24 @@ Result<std::string> read_file(std::string_view path) {
     if (!file) {
         return fail();
     }
-    std::string content;
-    char buffer[16384];
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) {
-            return fail();
-        }
-        if (got == 0) {
-            return content;
-        }
-        content.append(buffer, got);
+    return read_up_to(file.get(), SIZE_MAX);
+}
+
+Result<std::string> read_small_file(std::string_view path, std::size_t max_bytes) {
+    UniqueHandle file(CreateFileW(to_wide(path).c_str(), GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        return fail();
     }
+    // Pipes and devices could make a read wait; only files on a disk are read.
+    if (GetFileType(file.get()) != FILE_TYPE_DISK) {
+        return std::unexpected(SysError{ERROR_INVALID_FUNCTION});
+    }
+    auto content = read_up_to(file.get(), max_bytes);
+    if (content && content->size() > max_bytes) {
+        return std::unexpected(SysError{ERROR_FILE_TOO_LARGE});
+    }
+    return content;
 }
 
 Result<void> append_to_file(std::string_view path, std::string_view bytes) {
@@ -250,7 +268,12 @@ Result<void> replace_file(std::string_view from, std::string_view to) {
     if (GetLastError() != ERROR_ACCESS_DENIED) {
         return fail();
     }
-    return rename_by_handle(wide_from, wide_to);
+    UniqueHandle source(CreateFileW(wide_from.c_str(), DELETE | SYNCHRONIZE, SHARE_ALL, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!source) {
+        return fail();
+    }
+    return rename_open_file(source.get(), wide_to);
 }
 
 }  // namespace os

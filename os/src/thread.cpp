@@ -12,8 +12,9 @@ Result<std::thread> spawn_thread(const char* name, std::move_only_function<void(
         });
     } catch (const std::system_error& error) {
         // The only exception std::thread's constructor throws: the platform
-        // refused to create the thread.
-        return std::unexpected(SysError{error.code().value()});
+        // refused to create the thread. Its number is the C runtime's errno,
+        // which on Windows is not a system error number.
+        return std::unexpected(c_runtime_error(error.code().value()));
     }
 }
 

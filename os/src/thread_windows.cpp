@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <avrt.h>
 
 #include "os/thread.hpp"
 #include "utf16_windows.hpp"
@@ -13,6 +14,23 @@ void set_current_thread_name(const char* name) {
     // (and Wine answers with a success code other than S_OK).
     std::wstring wide = detail::to_wide(name != nullptr ? name : "");
     (void)SetThreadDescription(GetCurrentThread(), wide.c_str());
+}
+
+AudioThreadPriority::AudioThreadPriority() {
+    // The scheduler raises the thread's priority for audio work while it
+    // runs, and lowers it again when the thread uses more than its share.
+    DWORD task_index = 0;
+    HANDLE task = AvSetMmThreadCharacteristicsW(L"Pro Audio", &task_index);
+    if (task != nullptr) {
+        raised_ = true;
+        restore_ = reinterpret_cast<std::intptr_t>(task);
+    }
+}
+
+AudioThreadPriority::~AudioThreadPriority() {
+    if (raised_) {
+        (void)AvRevertMmThreadCharacteristics(reinterpret_cast<HANDLE>(restore_));
+    }
 }
 
 }  // namespace os

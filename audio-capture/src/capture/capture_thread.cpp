@@ -11,6 +11,7 @@
 
 #include "capture/capture_texts.hpp"
 #include "capture/stream_settings.hpp"
+#include "os/thread.hpp"
 #include "protocol/frame_assembler.hpp"
 
 namespace audio::capture {
@@ -176,6 +177,7 @@ void run_capture(CaptureContext context, CapturePlatform& platform) noexcept {
 }
 
 void capture_thread(CaptureContext context) noexcept {
+    const os::AudioThreadPriority audio_priority;  // frames are due every 10 ms
     run_capture(std::move(context), system_capture_platform());
 }
 

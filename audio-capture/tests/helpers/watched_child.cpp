@@ -19,6 +19,8 @@
 //   --fail-fast        end through os::fail_fast()
 //   --crash-report PATH  install the crash handler, then crash; the handler
 //                      writes its description to PATH and fails fast
+//   --write-info PATH  with --text TEXT and --rounds N: publish TEXT as the
+//                      info file PATH N times, as the program does, then exit
 //
 // Bad arguments end it with status 2, a file that cannot be written with 4.
 
@@ -30,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "info_file.hpp"
 #include "os/fs.hpp"
 #include "os/process.hpp"
 #include "os/time.hpp"
@@ -50,6 +53,9 @@ struct Options {
     std::vector<std::string> env_names;
     bool fail_fast = false;
     std::optional<std::string> crash_report;
+    std::optional<std::string> info_path;
+    std::string info_text;
+    std::uint64_t rounds = 1;
 };
 
 [[noreturn]] void usage_error(const std::string& why) {
@@ -100,6 +106,12 @@ Options parse(const std::vector<std::string>& args) {
             options.fail_fast = true;
         } else if (name == "--crash-report") {
             options.crash_report = value();
+        } else if (name == "--write-info") {
+            options.info_path = value();
+        } else if (name == "--text") {
+            options.info_text = value();
+        } else if (name == "--rounds") {
+            options.rounds = parse_number<std::uint64_t>(value());
         } else {
             usage_error("unknown argument: " + name);
         }
@@ -163,6 +175,16 @@ int main() {
     }
     if (options.fail_fast) {
         os::fail_fast();
+    }
+    if (options.info_path) {
+        for (std::uint64_t i = 0; i < options.rounds; ++i) {
+            if (auto written = common::write_info_file(*options.info_path, options.info_text); !written) {
+                std::fprintf(stderr, "brq-watched: round %llu: %s\n", static_cast<unsigned long long>(i),
+                             written.error().text().c_str());
+                return 4;
+            }
+        }
+        return 0;
     }
 
     std::optional<os::ProcessWatch> parent;

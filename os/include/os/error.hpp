@@ -14,11 +14,20 @@ enum class ErrorKind {
     Other,
 };
 
+// Where an error number comes from. On Windows the C runtime's errno values
+// (what std::thread reports) overlap GetLastError's numbers with other
+// meanings; elsewhere both are errno.
+enum class ErrorDomain {
+    System,    // errno on POSIX; GetLastError or WSAGetLastError on Windows
+    CRuntime,  // the C runtime's errno
+};
+
 // A failed system call: the platform's error number (errno, GetLastError or
 // WSAGetLastError), or a fixed text for failures that have no number.
 struct SysError {
     int code = 0;
     const char* fixed_text = nullptr;
+    ErrorDomain domain = ErrorDomain::System;
 
     // "{system message} (os error {code})", or the fixed text.
     [[nodiscard]] std::string text() const;
@@ -31,6 +40,11 @@ struct SysError {
 
 template <class T>
 using Result = std::expected<T, SysError>;
+
+// An errno value of the C runtime, rendered with the C runtime's own text.
+[[nodiscard]] inline SysError c_runtime_error(int errno_value) {
+    return SysError{errno_value, nullptr, ErrorDomain::CRuntime};
+}
 
 // The calling thread's last error (errno or GetLastError).
 [[nodiscard]] SysError last_error();

@@ -2,6 +2,7 @@
 // Files, folders and environment. Paths are UTF-8 text; on Windows they are
 // converted to UTF-16 at the system call.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -54,5 +55,18 @@ extern const char PATH_SEPARATOR;
 
 // Renames from over to, replacing an existing file atomically.
 [[nodiscard]] Result<void> replace_file(std::string_view from, std::string_view to);
+
+// Writes bytes to the file at `temporary` and renames it over `path`, so a
+// reader of `path` sees its old or its new content whole. The temporary is
+// opened without following links (a link or other non-file found there is
+// removed, never written through; POSIX mode 0600) and held exclusively from
+// truncation to rename, so writers sharing one temporary path take turns
+// instead of truncating each other's file. Waits at most a few seconds for
+// another writer or for a reader that blocks the rename.
+[[nodiscard]] Result<void> publish_file(std::string_view temporary, std::string_view path, std::string_view bytes);
+
+// Reads a regular file of at most max_bytes without ever blocking; a folder,
+// a FIFO, a device or a larger file is an error.
+[[nodiscard]] Result<std::string> read_small_file(std::string_view path, std::size_t max_bytes);
 
 }  // namespace os

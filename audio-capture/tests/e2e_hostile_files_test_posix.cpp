@@ -1,0 +1,50 @@
+// The real program in an info-file folder that another local user can write
+// to. Linux only: Windows file systems have no FIFOs, and under Wine 8 a test
+// cannot plant a Windows link (CreateSymbolicLinkW does nothing) while Unix
+// links look like plain files.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "info_file.hpp"
+#include "os/fs.hpp"
+#include "support/program_run.hpp"
+
+namespace {
+
+using e2e::ProgramRun;
+using e2e::TOKEN;
+using namespace std::chrono_literals;
+
+// A link planted at the temporary path before start-up is replaced, not
+// written through; a FIFO put at the info path before shutdown is left alone,
+// and the program still ends.
+TEST(HostileInfoFolder, PlantedLinkIsNotFollowedAndAFifoDoesNotHoldShutdown) {
+    support::TempDir folder;
+    const std::string info = folder.file("audio.json");
+    const std::string victim = folder.file("victim");
+    ASSERT_TRUE(os::write_private_file(victim, "someone else's file").has_value());
+    ASSERT_EQ(::symlink(victim.c_str(), common::temporary_path_for(info).c_str()), 0);
+
+    auto watched = e2e::start_watched();
+    ProgramRun run({"--include-pid", std::to_string(watched.pid()), "--token", TOKEN, "--info-file", info});
+    std::optional<e2e::ParsedInfo> published;
+    ASSERT_TRUE(support::wait_until([&] {
+        published = e2e::parse_info(os::read_file(info).value_or(""));
+        return published.has_value();
+    })) << "no info file at " << info << "; log: " << ::testing::PrintToString(run.log_messages());
+    EXPECT_EQ(published->token, TOKEN);
+    EXPECT_EQ(os::read_file(victim).value_or("<missing>"), "someone else's file");
+    EXPECT_FALSE(os::path_exists(common::temporary_path_for(info)));
+
+    ASSERT_TRUE(os::remove_file(info).has_value());
+    ASSERT_EQ(::mkfifo(info.c_str(), 0600), 0);
+    watched.kill();
+    EXPECT_EQ(run.wait(10s), std::optional<support::ExitStatus>(0)) << "shutdown did not end within 10 s";
+    EXPECT_EQ(run.log_messages().back(), "encerrando: o processo capturado terminou");
+    struct stat left {};
+    EXPECT_TRUE(::lstat(info.c_str(), &left) == 0 && S_ISFIFO(left.st_mode)) << "the FIFO is not ours to delete";
+}
+
+}  // namespace
