@@ -21,7 +21,8 @@ std::unexpected<std::string> failure(std::string text) { return std::unexpected(
 // Starts the capture thread and waits for its report. Returns the start error
 // text, or nothing once capture runs.
 std::optional<std::string> start_capture(CaptureHandle& capture, const server::SessionConfig& config,
-                                         protocol::FrameSender frames, CaptureBody body) {
+                                         protocol::FrameSender frames, CaptureBody body,
+                                         std::chrono::milliseconds start_timeout) {
     auto [start_sender, start_receiver] = capture::make_start_channel();
     capture::CaptureContext context{std::move(frames), std::move(start_sender), config.mode, config.target_pid,
                                     capture.stop_flag(), log_line};
@@ -32,7 +33,7 @@ std::optional<std::string> start_capture(CaptureHandle& capture, const server::S
     }
     capture.attach(std::move(*thread));
 
-    auto report = start_receiver.recv_until(Clock::now() + START_TIMEOUT);
+    auto report = start_receiver.recv_until(Clock::now() + start_timeout);
     if (!report) {
         // Nothing within the limit, or the thread ended without a report.
         return std::string(texts::CAPTURE_START_TIMED_OUT);
@@ -152,12 +153,12 @@ std::expected<void, std::string> flush_pending(WebSocket& connection) {
 std::expected<void, std::string> run_session(WebSocket& connection, const server::SessionConfig& config,
                                              server::SharedState& state, std::uint64_t generation) {
     const os::AudioThreadPriority audio_priority;  // forwards a frame every 10 ms
-    return run_session_with(connection, config, state, generation, capture::capture_thread);
+    return run_session_with(connection, config, state, generation, capture::capture_thread, START_TIMEOUT);
 }
 
 std::expected<void, std::string> run_session_with(WebSocket& connection, const server::SessionConfig& config,
                                                   server::SharedState& state, std::uint64_t generation,
-                                                  CaptureBody body) {
+                                                  CaptureBody body, std::chrono::milliseconds start_timeout) {
     if (auto sent = connection.send(server::Message::text(format_message())); !sent) {
         return failure(sent.error().text());
     }
@@ -167,7 +168,7 @@ std::expected<void, std::string> run_session_with(WebSocket& connection, const s
     auto [frame_sender, frames] = protocol::make_frame_channel();
     CaptureHandle capture;
 
-    if (auto start_error = start_capture(capture, config, std::move(frame_sender), body)) {
+    if (auto start_error = start_capture(capture, config, std::move(frame_sender), body, start_timeout)) {
         capture.stop_capture();
         log_line(std::string(texts::CAPTURE_START_FAILED) + *start_error);
         (void)connection.send(server::Message::text(error_message(*start_error)));

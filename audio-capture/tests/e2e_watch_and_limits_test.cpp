@@ -1,5 +1,6 @@
-// The real program: the exclude-mode climb over a live process tree, and the
-// limit of sixteen simultaneous connections.
+// The real program: the exclude-mode climb over a live process tree, the
+// limit of sixteen simultaneous connections, and the 5 s a client has to send
+// its request.
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,7 @@
 
 #include "os/fs.hpp"
 #include "os/socket.hpp"
+#include "client/ws_client.hpp"
 #include "support/program_run.hpp"
 
 namespace {
@@ -74,6 +76,29 @@ TEST(ProgramConnections, SeventeenthSimultaneousConnectionIsClosedAtOnce) {
         },
         4s);
     EXPECT_TRUE(accepted_again);
+}
+
+TEST(ProgramConnections, ClientThatSendsNothingIsDroppedAfterFiveSeconds) {
+    auto watched = e2e::start_watched();
+    ProgramRun run(ProgramRun::standard_args(watched.pid()));
+    auto info = run.wait_for_info();
+    ASSERT_TRUE(info.has_value()) << "no info file within 10 s";
+
+    auto silent = client::WsClient::connect(info->port);
+    ASSERT_TRUE(silent.has_value()) << silent.error();
+    const auto connected = std::chrono::steady_clock::now();
+    auto received = silent->read_until_closed(30s);
+    const auto waited = std::chrono::steady_clock::now() - connected;
+    ASSERT_TRUE(received.has_value()) << "the program kept a silent client for 30 s: " << received.error();
+    EXPECT_EQ(*received, "") << "no answer to a client that never asked";
+    EXPECT_GE(waited, 4500ms) << "dropped before the 5 s receive time-out";
+
+    const std::string prefix = "conexão encerrada: handshake: IO error: ";
+    const auto logged = [&] {
+        const auto m = run.log_messages();
+        return !m.empty() && m.back().starts_with(prefix);
+    };
+    EXPECT_TRUE(support::wait_until(logged, 10s)) << "no \"" << prefix << "…\" record within 10 s of the drop";
 }
 
 }  // namespace

@@ -179,18 +179,19 @@ WsResult<WebSocket> server_handshake(std::unique_ptr<os::Stream> stream, std::ui
     return WebSocket(std::move(stream));
 }
 
-std::expected<WebSocket, std::string> accept_client(os::Socket socket, const SessionConfig& config) {
+std::expected<WebSocket, std::string> accept_client(os::Socket socket, const SessionConfig& config,
+                                                    HandshakeTimeouts timeouts) {
     const auto port = socket.local_port();
     if (!port) {
         socket.close();
         return std::unexpected(port.error().text());
     }
     (void)socket.set_nodelay(true);  // without it frames are only later, never wrong
-    if (auto set = socket.set_read_timeout(HANDSHAKE_READ_TIMEOUT); !set) {
+    if (auto set = socket.set_read_timeout(timeouts.read); !set) {
         socket.close();
         return std::unexpected(set.error().text());
     }
-    if (auto set = socket.set_write_timeout(HANDSHAKE_WRITE_TIMEOUT); !set) {
+    if (auto set = socket.set_write_timeout(timeouts.write); !set) {
         socket.close();
         return std::unexpected(set.error().text());
     }

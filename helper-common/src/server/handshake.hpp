@@ -27,13 +27,20 @@ inline constexpr std::size_t MAX_HEAD_RECEIVES = 512;
 inline constexpr std::size_t TRICKLE_CHECK_AFTER = 64;  // receives before the average is judged
 inline constexpr std::size_t MIN_AVERAGE_RECEIVE = 128;
 
-// Prepares the accepted socket (no-delay, 5 s receive and 2 s send time-outs)
-// and runs the handshake on it. On success the connection owns the socket and
+// The socket time-outs accept_client sets; both stay in force after the
+// handshake. The program always uses the defaults.
+struct HandshakeTimeouts {
+    std::chrono::milliseconds read = HANDSHAKE_READ_TIMEOUT;
+    std::chrono::milliseconds write = HANDSHAKE_WRITE_TIMEOUT;
+};
+
+// Prepares the accepted socket (no-delay, the receive and send time-outs) and
+// runs the handshake on it. On success the connection owns the socket and
 // "cliente autenticado" has been logged. On failure the socket is closed and
 // the text is either the system's error (preparing the socket) or
 // "handshake: " followed by the handshake error's text.
-[[nodiscard]] std::expected<WebSocket, std::string> accept_client(os::Socket socket,
-                                                                  const SessionConfig& config);
+[[nodiscard]] std::expected<WebSocket, std::string> accept_client(os::Socket socket, const SessionConfig& config,
+                                                                  HandshakeTimeouts timeouts = {});
 
 // The handshake over any stream whose time-outs are already set; local_port
 // is the port the client had to name in Host. The stream is closed before a
