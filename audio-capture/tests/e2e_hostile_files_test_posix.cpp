@@ -1,5 +1,4 @@
-// The real program in an info-file folder that another local user can write
-// to. Linux only: Windows file systems have no FIFOs, and under Wine 8 a test
+// The real program in a data folder that another local user can write to. Linux only: Windows file systems have no FIFOs, and under Wine 8 a test
 // cannot plant a Windows link (CreateSymbolicLinkW does nothing) while Unix
 // links look like plain files.
 
@@ -45,6 +44,18 @@ TEST(HostileInfoFolder, PlantedLinkIsNotFollowedAndAFifoDoesNotHoldShutdown) {
     EXPECT_EQ(run.log_messages().back(), "encerrando: o processo capturado terminou");
     struct stat left {};
     EXPECT_TRUE(::lstat(info.c_str(), &left) == 0 && S_ISFIFO(left.st_mode)) << "the FIFO is not ours to delete";
+}
+
+// A FIFO at the log path, which nobody reads, drops the records instead of
+// holding the program at its first one.
+TEST(HostileInfoFolder, FifoAtTheLogPathDoesNotHoldTheProgram) {
+    support::TempDir folder;
+    const std::string log = folder.file("audio.log");
+    ASSERT_EQ(::mkfifo(log.c_str(), 0600), 0);
+    auto watched = e2e::start_watched();
+    ProgramRun run(ProgramRun::standard_args(watched.pid(), {"--idle-secs", "0"}), {{"QUORVEL_AUDIO_LOG", log}});
+    EXPECT_EQ(run.wait(10s), std::optional<support::ExitStatus>(0))
+        << "the program did not end at its idle limit within 10 s";
 }
 
 }  // namespace

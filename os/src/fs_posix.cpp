@@ -132,7 +132,10 @@ Result<std::string> read_small_file(std::string_view path, std::size_t max_bytes
 }
 
 Result<void> append_to_file(std::string_view path, std::string_view bytes) {
-    UniqueFd fd(::open(to_c(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+    // Non-blocking, so that a FIFO put at the path fails at once (no reader)
+    // or drops what does not fit, instead of holding the writer for ever.
+    // Regular files ignore the flag.
+    UniqueFd fd(::open(to_c(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644));
     if (!fd.valid()) {
         return std::unexpected(last_error());
     }
