@@ -2,8 +2,6 @@
 
 #include <new>
 
-#include "capture/com_error_text.hpp"
-
 namespace audio::capture::windows {
 namespace {
 
@@ -173,11 +171,8 @@ HRESULT ActivationHandler::GetTrustLevel(TrustLevel* level) noexcept {
 }
 
 HRESULT ActivationHandler::ActivateCompleted(IActivateAudioInterfaceAsyncOperation*) noexcept {
-    if (SetEvent(event_.get())) {
-        return S_OK;
-    }
-    const DWORD error = GetLastError();
-    return error == 0 ? S_OK : static_cast<HRESULT>(hresult_from_win32(error));
+    // A failure without an error number converts to S_OK.
+    return SetEvent(event_.get()) ? S_OK : ComError::from_last_error().code;
 }
 
 }  // namespace audio::capture::windows
