@@ -14,13 +14,11 @@ bool is_null(const IID& id) {
     return address == nullptr;
 }
 
-// Answers IMarshal for the handler by forwarding to the system's
-// free-threaded marshaler, so that the handler is never proxied; every other
-// interface, IUnknown included, comes from the handler itself.
-// COM objects end through their own Release, never by delete through an
-// interface pointer, so the interfaces need no virtual destructor.
+// Answers IMarshal for the handler by forwarding to a free-threaded
+// marshaler made with no outer unknown, so that the handler is never proxied;
+// every other interface, IUnknown included, comes from the handler itself.
 #pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"  // as for the handler itself
 class MarshalForwarder final : public IMarshal {
 public:
     MarshalForwarder(ComPtr<IUnknown> handler, ComPtr<IMarshal> marshaler) noexcept
@@ -83,11 +81,9 @@ HRESULT make_marshal_forwarder(IUnknown* handler, void** object) {
         return made;
     }
     ComPtr<IMarshal> marshaler;
-    if (HRESULT found = free_threaded->QueryInterface(__uuidof(IMarshal), marshaler.put_void()); FAILED(found)) {
-        return found;
-    }
-    if (!marshaler) {
-        return E_NOINTERFACE;
+    if (HRESULT found = free_threaded->QueryInterface(__uuidof(IMarshal), marshaler.put_void());
+        FAILED(found) || !marshaler) {
+        return FAILED(found) ? found : E_NOINTERFACE;
     }
     handler->AddRef();
     auto* forwarder = new (std::nothrow) MarshalForwarder(ComPtr<IUnknown>(handler), std::move(marshaler));
