@@ -47,7 +47,7 @@ int main() {
     std::vector<Clock::time_point> arrivals;
     arrivals.reserve(1100);
     while (Clock::now() - launched < run_time) {
-        auto frame = frames.recv_timeout(1s);
+        auto frame = frames.recv_until(Clock::now() + 1s);
         if (!frame) {
             break;
         }

@@ -14,6 +14,7 @@ namespace audio::capture {
 namespace {
 
 using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
 using test::CaptureScript;
 using test::ScriptedCapture;
 using test::ScriptedPacket;
@@ -26,7 +27,7 @@ Bytes frame_bytes(const protocol::Frame& frame) { return Bytes(frame.bytes().beg
 std::vector<Bytes> frames_until_disconnected(protocol::FrameReceiver& frames) {
     std::vector<Bytes> received;
     for (;;) {
-        auto frame = frames.recv_timeout(10s);
+        auto frame = frames.recv_until(Clock::now() + 10s);
         if (!frame) {
             EXPECT_EQ(frame.error(), RecvError::Disconnected) << "the capture thread did not end";
             return received;
@@ -58,7 +59,7 @@ TEST(CaptureLoop, SilentAndDatalessPacketsBecomeZeroFrames) {
 
     std::vector<Bytes> frames;
     for (int i = 0; i < 3; ++i) {
-        auto frame = setup.ends.frames.recv_timeout(10s);
+        auto frame = setup.ends.frames.recv_until(Clock::now() + 10s);
         ASSERT_TRUE(frame.has_value());
         frames.push_back(frame_bytes(*frame));
     }
@@ -172,7 +173,6 @@ TEST(CaptureLoop, LateFailureEndsWithoutReportOrStop) {
         const auto frames = frames_until_disconnected(setup.ends.frames);
         thread.join();
         EXPECT_EQ(frames.size(), c.frames);
-        EXPECT_EQ(setup.ends.start.try_recv().error(), RecvError::Disconnected) << "nothing after Started";
         EXPECT_EQ(after_last_wait(platform.calls()), c.tail);
         EXPECT_EQ(platform.count_calls("Stop#1"), 0u);
     }

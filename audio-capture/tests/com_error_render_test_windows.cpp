@@ -158,8 +158,22 @@ TEST(RenderComError, NtStatusCodesDoNotFallBackToTheSystemTable) {
 }
 
 TEST(ComError, Win32NumbersBecomeHresults) {
-    EXPECT_EQ(static_cast<std::uint32_t>(ComError::from_win32(ERROR_FILE_NOT_FOUND).code), 0x80070002u);
-    EXPECT_EQ(ComError::from_win32(0).code, S_OK);
+    struct Case {
+        DWORD error;
+        std::uint32_t code;
+    };
+    const Case cases[] = {
+        {0, 0},
+        {2, 0x80070002},
+        {5, 0x80070005},
+        {10060, 0x8007274C},
+        {0x0001ABCD, 0x8007ABCD},  // only the low 16 bits are kept
+        {0x80004005, 0x80004005},  // already an HRESULT (negative)
+        {0xFFFFFFFF, 0xFFFFFFFF},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(static_cast<std::uint32_t>(ComError::from_win32(c.error).code), c.code) << c.error;
+    }
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     EXPECT_EQ(static_cast<std::uint32_t>(ComError::from_last_error().code), 0x80070008u);
     EXPECT_FALSE(ComError::from_win32(5).info);

@@ -28,9 +28,9 @@ TEST(HostileInfoFolder, PlantedLinkIsNotFollowedAndAFifoDoesNotHoldShutdown) {
 
     auto watched = e2e::start_watched();
     ProgramRun run({"--include-pid", std::to_string(watched.pid()), "--token", TOKEN, "--info-file", info});
-    std::optional<e2e::ParsedInfo> published;
+    std::expected<common::InfoFields, common::InfoTextError> published;
     ASSERT_TRUE(support::wait_until([&] {
-        published = e2e::parse_info(os::read_file(info).value_or(""));
+        published = common::parse_info_json(os::read_file(info).value_or(""));
         return published.has_value();
     })) << "no info file at " << info << "; log: " << ::testing::PrintToString(run.log_messages());
     EXPECT_EQ(published->token, TOKEN);

@@ -10,6 +10,7 @@ namespace audio::capture {
 namespace {
 
 using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
 
 std::int16_t sample_at(const protocol::Frame& frame, std::size_t index) {
     const auto bytes = frame.bytes();
@@ -24,8 +25,8 @@ TEST(FakeSource, ProducesAContinuousSawtoothAfterStarted) {
     const auto report = test::wait_start_report(setup.ends.start);
     ASSERT_TRUE(report && std::holds_alternative<Started>(*report));
 
-    auto first = setup.ends.frames.recv_timeout(10s);
-    auto second = setup.ends.frames.recv_timeout(10s);
+    auto first = setup.ends.frames.recv_until(Clock::now() + 10s);
+    auto second = setup.ends.frames.recv_until(Clock::now() + 10s);
     ASSERT_TRUE(first.has_value());
     ASSERT_TRUE(second.has_value());
     setup.ends.stop->store(true);
@@ -62,13 +63,13 @@ TEST(FakeSource, EndsAtTheFirstOfferThatFindsTheReceiverGone) {
 TEST(FakeSource, IsPacedByTheClock) {
     test::ScriptedCapture platform({});
     auto setup = test::make_capture_setup(CaptureMode::FakeSource, 0);
-    const auto before_start = std::chrono::steady_clock::now();
+    const auto before_start = Clock::now();
     test::CaptureThread thread(std::move(setup.context), platform);
     (void)test::wait_start_report(setup.ends.start);
     for (int i = 0; i <= 30; ++i) {
-        ASSERT_TRUE(setup.ends.frames.recv_timeout(10s).has_value());
+        ASSERT_TRUE(setup.ends.frames.recv_until(Clock::now() + 10s).has_value());
     }
-    const auto elapsed = std::chrono::steady_clock::now() - before_start;
+    const auto elapsed = Clock::now() - before_start;
     setup.ends.stop->store(true);
     thread.join();
     // Frame 30 is due 300 ms after the source started and may not come

@@ -35,15 +35,15 @@ void ends_without_report(CaptureContext) { g_body_ended = true; }
 const std::string AWKWARD_TEXT = "falhou \"assim\"\ne \\ assado";
 
 void fails_with_awkward_text(CaptureContext context) {
-    (void)context.start.try_send(audio::capture::Failed{AWKWARD_TEXT});
+    context.start.send(audio::capture::Failed{AWKWARD_TEXT});
 }
 
 void streams_three_frames_then_ends(CaptureContext context) {
-    (void)context.start.try_send(audio::capture::Started{});
+    context.start.send(audio::capture::Started{});
     for (std::uint8_t i = 1; i <= 3; ++i) {
-        auto frame = audio::protocol::Frame::zeroed();
-        frame.mutable_bytes()[0] = i;
-        (void)context.frames.try_send(std::move(frame));
+        audio::protocol::Frame::Bytes bytes{};
+        bytes[0] = i;
+        (void)context.frames.offer(audio::protocol::Frame::copy_of(bytes));
     }
 }
 

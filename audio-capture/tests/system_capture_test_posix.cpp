@@ -21,6 +21,7 @@ namespace audio::capture {
 namespace {
 
 using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
 
 std::string start_failure(CaptureMode mode) {
     auto setup = test::make_capture_setup(mode, 1);
@@ -83,7 +84,7 @@ TEST(SystemCapturePosix, PlayersThatComeAndGoAreCapturedAndStopEndsTheRun) {
     const e2e::BlockSource blocks = [&]() -> std::optional<std::vector<std::uint8_t>> {
         std::vector<std::uint8_t> block;
         for (int i = 0; i < 10; ++i) {
-            auto frame = setup.ends.frames.recv_timeout(5s);
+            auto frame = setup.ends.frames.recv_until(Clock::now() + 5s);
             if (!frame) {
                 ADD_FAILURE() << "no frame within 5 s";
                 return std::nullopt;

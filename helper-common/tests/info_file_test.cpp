@@ -32,6 +32,50 @@ TEST(InfoFile, TextIsOneLineOfJsonInFixedOrder) {
     EXPECT_EQ(common::format_info_json(0, "A-_b", 4294967295u), R"({"port":0,"token":"A-_b","pid":4294967295})");
 }
 
+TEST(InfoFile, ParseReadsBackWhatFormatWrites) {
+    const common::InfoFields cases[] = {
+        {54321, "abcdefghijklmnop", 4242},
+        {0, std::string(128, '-'), 4294967295u},
+        {65535, "A-_b0123456789xyz", 0},
+    };
+    for (const auto& c : cases) {
+        const auto parsed = common::parse_info_json(common::format_info_json(c.port, c.token, c.pid));
+        ASSERT_TRUE(parsed.has_value()) << c.token;
+        EXPECT_EQ(parsed->port, c.port);
+        EXPECT_EQ(parsed->token, c.token);
+        EXPECT_EQ(parsed->pid, c.pid);
+    }
+}
+
+TEST(InfoFile, ParseNamesTheFirstPieceThatIsNotAsWritten) {
+    using common::InfoTextError;
+    const std::string token = "abcdefghijklmnop";
+    const struct {
+        std::string text;
+        InfoTextError error;
+    } cases[] = {
+        {"", InfoTextError::Layout},
+        {R"({"port": 1,"token":")" + token + R"(","pid":2})", InfoTextError::Port},
+        {R"({"port":01,"token":")" + token + R"(","pid":2})", InfoTextError::Port},
+        {R"({"port":65536,"token":")" + token + R"(","pid":2})", InfoTextError::Port},
+        {R"({"port":-1,"token":")" + token + R"(","pid":2})", InfoTextError::Port},
+        {R"({"port":1,"pid":2,"token":")" + token + R"("})", InfoTextError::Layout},
+        {R"({"port":1,"token":"short","pid":2})", InfoTextError::Token},
+        {R"({"port":1,"token":"abcdefghijklmno"","pid":2})", InfoTextError::Token},
+        {R"({"port":1,"token":")" + token, InfoTextError::Layout},
+        {R"({"port":1,"token":")" + token + R"(","pid":4294967296})", InfoTextError::Pid},
+        {R"({"port":1,"token":")" + token + R"(","pid":})", InfoTextError::Pid},
+        {R"({"port":1,"token":")" + token + R"(","pid":2}
+)", InfoTextError::Layout},
+        {R"({"port":1,"token":")" + token + R"(","pid":2)", InfoTextError::Layout},
+    };
+    for (const auto& c : cases) {
+        const auto parsed = common::parse_info_json(c.text);
+        ASSERT_FALSE(parsed.has_value()) << c.text;
+        EXPECT_EQ(parsed.error(), c.error) << c.text;
+    }
+}
+
 TEST(InfoFile, TemporaryPathReplacesTheExtension) {
     const std::string sep(1, os::PATH_SEPARATOR);
     const struct {

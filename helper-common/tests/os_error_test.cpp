@@ -41,7 +41,6 @@ TEST(OsError, CRuntimeNumbersReadAsTheCRuntimeSaysThem) {
     const os::SysError error = os::c_runtime_error(EAGAIN);
     EXPECT_EQ(error.text(), std::string(std::strerror(EAGAIN)) + " (os error " + std::to_string(EAGAIN) + ")");
     EXPECT_EQ(error.kind(), os::ErrorKind::WouldBlock);
-    EXPECT_EQ(os::c_runtime_error(EINTR).kind(), os::ErrorKind::Interrupted);
 }
 
 TEST(OsError, FixedTextWinsOverTheNumber) {

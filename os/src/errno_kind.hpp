@@ -14,8 +14,6 @@ namespace os::detail {
             return ErrorKind::WouldBlock;
         case ETIMEDOUT:
             return ErrorKind::TimedOut;
-        case EINTR:
-            return ErrorKind::Interrupted;
         default:
             return ErrorKind::Other;
     }

@@ -13,15 +13,6 @@ std::string system_message(int code) {
     return text != nullptr ? std::string(text) : std::string();
 }
 
-std::string SysError::text() const {
-    if (fixed_text != nullptr) {
-        return fixed_text;
-    }
-    std::string message = system_message(code);
-    std::string suffix = "os error " + std::to_string(code);
-    return message.empty() ? suffix : message + " (" + suffix + ")";
-}
-
 ErrorKind SysError::kind() const {
     if (fixed_text != nullptr) {
         return ErrorKind::Other;

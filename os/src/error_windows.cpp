@@ -2,55 +2,44 @@
 #include <winsock2.h>
 #include <windows.h>
 
-#include <memory>
 #include <string>
-#include <system_error>
 
 #include "errno_kind.hpp"
 #include "os/error.hpp"
-#include "utf16_windows.hpp"
+#include "os/text.hpp"
+#include "os/windows/wide_text.hpp"
 
 namespace os {
 namespace {
 
-struct LocalFreeDeleter {
-    void operator()(wchar_t* p) const { LocalFree(p); }
-};
-
-bool is_trailing_blank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; }
+// An NT status code carried in an HRESULT has this bit set; its text is in
+// ntdll.dll's message table, under the code without the bit.
+constexpr DWORD NT_STATUS_FACILITY_BIT = 0x10000000;
 
 }  // namespace
 
 std::string system_message(int code) {
+    DWORD message_id = static_cast<DWORD>(code);
+    DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+    HMODULE ntdll = nullptr;
+    if ((message_id & NT_STATUS_FACILITY_BIT) != 0) {
+        ntdll = LoadLibraryExA("ntdll.dll", nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+        if (ntdll == nullptr) {
+            return {};
+        }
+        message_id &= ~NT_STATUS_FACILITY_BIT;
+        flags |= FORMAT_MESSAGE_FROM_HMODULE;
+    }
     wchar_t* buffer = nullptr;
-    DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    if (length == 0 || buffer == nullptr) {
-        // Wine, for one, has no text for many Winsock and COM codes.
-        return {};
+    const DWORD length =
+        FormatMessageW(flags, ntdll, message_id, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    // Wine, for one, has no text for many Winsock and COM codes.
+    std::string message = length != 0 && buffer != nullptr ? to_utf8(std::wstring_view(buffer, length)) : "";
+    LocalFree(buffer);
+    if (ntdll != nullptr) {
+        FreeLibrary(ntdll);
     }
-    std::unique_ptr<wchar_t, LocalFreeDeleter> owner(buffer);
-    std::wstring_view text(buffer, length);
-    while (!text.empty() && is_trailing_blank(text.back())) {
-        text.remove_suffix(1);
-    }
-    return detail::to_utf8(text);
-}
-
-std::string SysError::text() const {
-    if (fixed_text != nullptr) {
-        return fixed_text;
-    }
-    std::string number = "os error " + std::to_string(code);
-    // FormatMessageW knows only the system's numbers; errno 11 would read as
-    // "incorrect format" there.
-    std::string message =
-        domain == ErrorDomain::CRuntime ? std::generic_category().message(code) : system_message(code);
-    if (message.empty()) {
-        return number;
-    }
-    return message + " (" + number + ")";
+    return std::string(trim_trailing_blanks(message));
 }
 
 ErrorKind SysError::kind() const {
@@ -62,8 +51,6 @@ ErrorKind SysError::kind() const {
             return ErrorKind::TimedOut;
         case WSAEWOULDBLOCK:
             return ErrorKind::WouldBlock;
-        case WSAEINTR:
-            return ErrorKind::Interrupted;
         default:
             return ErrorKind::Other;
     }

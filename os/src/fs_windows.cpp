@@ -9,13 +9,10 @@
 #include "file_windows.hpp"
 #include "os/windows/unique_handle.hpp"
 #include "os/fs.hpp"
-#include "utf16_windows.hpp"
+#include "os/windows/wide_text.hpp"
 
 namespace os {
 namespace {
-
-using detail::to_utf8;
-using detail::to_wide;
 
 constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 

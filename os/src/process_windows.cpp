@@ -9,14 +9,15 @@
 
 #include "os/windows/unique_handle.hpp"
 #include "os/process.hpp"
-#include "utf16_windows.hpp"
+#include "os/text.hpp"
+#include "os/windows/wide_text.hpp"
 
 namespace os {
 namespace {
 
 // Handed to the crash handler: "exceção não tratada 0x{code} em 0x{address}".
-constexpr const char* CRASH_PREFIX = "exceção não tratada 0x";
-constexpr const char* CRASH_ADDRESS = " em 0x";
+constexpr const char* CRASH_PREFIX = "exceção não tratada ";
+constexpr const char* CRASH_ADDRESS = " em ";
 
 // The fast-fail code for a fatal application exit (FAST_FAIL_FATAL_APP_EXIT).
 constexpr unsigned FAST_FAIL_FATAL_APP_EXIT_CODE = 7;
@@ -24,14 +25,6 @@ constexpr unsigned FAST_FAIL_FATAL_APP_EXIT_CODE = 7;
 constexpr std::intptr_t NO_HANDLE = -1;
 
 std::atomic<void (*)(const std::string&)> g_crash_handler{nullptr};
-
-std::string upper_hex(std::uint64_t value, int digits) {
-    std::string text(static_cast<std::size_t>(digits), '0');
-    for (auto it = text.rbegin(); it != text.rend() && value != 0; ++it, value >>= 4) {
-        *it = "0123456789ABCDEF"[value & 0xF];
-    }
-    return text;
-}
 
 // Set once a crash is being reported.
 std::atomic<bool> g_reporting_crash{false};
@@ -56,7 +49,7 @@ LONG WINAPI on_unhandled_exception(EXCEPTION_POINTERS* pointers) {
     if (code == FAST_FAIL_STATUS || g_reporting_crash.exchange(true)) {
         TerminateProcess(GetCurrentProcess(), FAST_FAIL_STATUS);
     }
-    handler(CRASH_PREFIX + upper_hex(code, 8) + CRASH_ADDRESS + upper_hex(address, 16));
+    handler(CRASH_PREFIX + hex_text(code, 8) + CRASH_ADDRESS + hex_text(address, 16));
     fail_fast();  // the handler should not return; if it does, end here
 }
 
@@ -76,7 +69,7 @@ std::vector<std::string> program_arguments() {
         return arguments;
     }
     for (int i = 1; i < count; ++i) {
-        arguments.push_back(detail::to_utf8(argv.get()[i]));
+        arguments.push_back(to_utf8(argv.get()[i]));
     }
     return arguments;
 }
@@ -110,7 +103,7 @@ std::vector<ProcessEntry> snapshot_processes() {
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
          more = Process32NextW(snapshot.get(), &entry)) {
         std::size_t length = wcsnlen(entry.szExeFile, std::size(entry.szExeFile));
-        rows.push_back(ProcessEntry{detail::to_utf8(std::wstring_view(entry.szExeFile, length)),
+        rows.push_back(ProcessEntry{to_utf8(std::wstring_view(entry.szExeFile, length)),
                                     entry.th32ProcessID, entry.th32ParentProcessID});
     }
     return rows;

@@ -13,7 +13,7 @@
 #include "os/time.hpp"
 #include "os/windows/unique_handle.hpp"
 #include "publish_limits.hpp"
-#include "utf16_windows.hpp"
+#include "os/windows/wide_text.hpp"
 
 namespace os {
 namespace {
@@ -75,8 +75,8 @@ Result<void> truncate(HANDLE file) {
 }  // namespace
 
 Result<void> publish_file(std::string_view temporary_path, std::string_view path, std::string_view bytes) {
-    const std::wstring temporary = detail::to_wide(temporary_path);
-    const std::wstring target = detail::to_wide(path);
+    const std::wstring temporary = to_wide(temporary_path);
+    const std::wstring target = to_wide(path);
     const auto deadline = Clock::now() + PUBLISH_WAIT;
 
     auto file = open_temporary(temporary, deadline);

@@ -8,13 +8,13 @@
 
 #include <chrono>
 #include <cstdio>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "arrival_stats.hpp"
 #include "client/ws_client.hpp"
 #include "data_folder.hpp"
+#include "info_file.hpp"
 #include "os/fs.hpp"
 #include "os/process.hpp"
 #include "wav_writer.hpp"
@@ -27,11 +27,6 @@ struct Options {
     std::string info_file;
     double seconds = 5;
     std::string out = "brenquosta.wav";
-};
-
-struct Info {
-    std::uint16_t port = 0;
-    std::string token;
 };
 
 [[noreturn]] void fail(const std::string& why) {
@@ -62,39 +57,23 @@ Options parse_options(const std::vector<std::string>& args) {
     return options;
 }
 
-// The number after "key": in the one-line info text.
-std::optional<std::string> json_field(const std::string& text, const std::string& key, bool quoted) {
-    const std::string marker = "\"" + key + "\":" + (quoted ? "\"" : "");
-    const auto at = text.find(marker);
-    if (at == std::string::npos) {
-        return std::nullopt;
-    }
-    const auto start = at + marker.size();
-    const auto end = text.find_first_of(quoted ? "\"" : ",}", start);
-    if (end == std::string::npos) {
-        return std::nullopt;
-    }
-    return text.substr(start, end - start);
-}
-
-Info read_info(const std::string& path) {
+common::InfoFields read_info(const std::string& path) {
     auto text = os::read_file(path);
     if (!text) {
         fail("cannot read " + path + ": " + text.error().text());
     }
-    auto port = json_field(*text, "port", false);
-    auto token = json_field(*text, "token", true);
-    if (!port || !token) {
+    auto info = common::parse_info_json(*text);
+    if (!info) {
         fail(path + " is not an info file: " + *text);
     }
-    return Info{static_cast<std::uint16_t>(std::stoul(*port)), *token};
+    return std::move(*info);
 }
 
 }  // namespace
 
 int main() {
     const Options options = parse_options(os::program_arguments());
-    const Info info = read_info(options.info_file);
+    const common::InfoFields info = read_info(options.info_file);
     const std::string host = "127.0.0.1:" + std::to_string(info.port);
     auto connection = client::open_websocket(info.port, client::DISCORD_ORIGIN, host, "/?t=" + info.token);
     if (!connection) {

@@ -4,37 +4,19 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <string>
-#include <utility>
-#include <variant>
 
+#include "capture/start_report.hpp"
 #include "capture_mode.hpp"
-#include "channel.hpp"
 #include "log_function.hpp"
-#include "protocol/frame.hpp"
+#include "protocol/frame_channel.hpp"
 
 namespace audio::capture {
 
-struct Started {};
-struct Failed {
-    std::string text;  // UTF-8, sent to the client and logged as it is
-};
-
-// The capture thread's one report on whether capture runs.
-using StartReport = std::variant<Started, Failed>;
-
-using StartSender = Sender<StartReport>;
-using StartReceiver = Receiver<StartReport>;
-
-[[nodiscard]] inline std::pair<StartSender, StartReceiver> make_start_channel() {
-    return make_unbounded_channel<StartReport>();
-}
-
-// Owned by the capture thread and dropped when it ends, which disconnects
-// both channels.
+// Owned by the capture thread and dropped when it ends, which tells the
+// session through both channels.
 struct CaptureContext {
-    protocol::FrameSender frames;  // bounded (FRAME_QUEUE_CAPACITY); offered without waiting
-    StartSender start;             // at most one StartReport
+    protocol::FrameSink frames;
+    StartSender start;
     CaptureMode mode = CaptureMode::Exclude;
     std::uint32_t target_pid = 0;  // ignored for FakeSource
     // Never null. Written by the session only; read by the capture thread

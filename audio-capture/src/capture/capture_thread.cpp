@@ -99,7 +99,7 @@ PlatformResult<void> start_stream(const CaptureContext& context, CapturePlatform
 // Takes every packet that is ready. True while the receiver is present; an
 // error of the engine (a late failure) ends the run.
 PlatformResult<bool> drain_packets(CaptureClient& capture, protocol::FrameAssembler& assembler,
-                                   protocol::FrameSink& sink) {
+                                   protocol::FrameSink& frames) {
     bool receiver_present = true;
     for (;;) {
         auto size = capture.next_packet_size();
@@ -114,7 +114,7 @@ PlatformResult<bool> drain_packets(CaptureClient& capture, protocol::FrameAssemb
             return std::unexpected(std::move(packet.error()));
         }
         // Cut while the engine still holds the packet; release only after.
-        receiver_present = protocol::push_packet(assembler, *packet, sink) && receiver_present;
+        receiver_present = protocol::push_packet(assembler, *packet, frames) && receiver_present;
         if (auto released = capture.release_buffer(packet->frame_count); !released) {
             return std::unexpected(std::move(released.error()));
         }
@@ -130,10 +130,9 @@ enum class LoopEnd {
 LoopEnd run_capture_loop(CaptureContext& context, StreamObjects& objects) {
     // Created after Started and dropped with its incomplete remainder.
     protocol::FrameAssembler assembler;
-    protocol::FrameSink sink(context.frames);
     while (!context.stop->load(std::memory_order_acquire)) {
         objects.event->wait(WAIT_PER_PASS);  // a signal and a time-out alike
-        auto drained = drain_packets(*objects.capture, assembler, sink);
+        auto drained = drain_packets(*objects.capture, assembler, context.frames);
         if (!drained) {
             return LoopEnd::LateFailure;
         }
@@ -146,7 +145,7 @@ LoopEnd run_capture_loop(CaptureContext& context, StreamObjects& objects) {
 
 void run_loopback_capture(CaptureContext& context, CapturePlatform& platform) {
     if (auto com = platform.initialize_com(); !com) {
-        (void)context.start.try_send(Failed{prefixed(CO_INITIALIZE_PREFIX, com.error())});
+        context.start.send(Failed{prefixed(CO_INITIALIZE_PREFIX, com.error())});
         return;  // never joined, so never left
     }
     const ComScope com_scope(platform);
@@ -155,10 +154,10 @@ void run_loopback_capture(CaptureContext& context, CapturePlatform& platform) {
     if (auto started = start_stream(context, platform, objects); !started) {
         objects.release();
         // The session may have given up already; then nobody listens.
-        (void)context.start.try_send(Failed{std::move(started.error())});
+        context.start.send(Failed{std::move(started.error())});
         return;
     }
-    (void)context.start.try_send(Started{});
+    context.start.send(Started{});
 
     if (run_capture_loop(context, objects) != LoopEnd::LateFailure) {
         objects.client->stop();

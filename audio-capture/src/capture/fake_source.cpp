@@ -6,7 +6,6 @@
 
 #include "capture/capture_thread.hpp"
 #include "os/time.hpp"
-#include "protocol/frame_assembler.hpp"
 
 namespace audio::capture {
 namespace {
@@ -38,12 +37,11 @@ protocol::Frame sawtooth_frame(std::uint32_t& sample_index) {
 }  // namespace
 
 void run_fake_source(CaptureContext& context) noexcept {
-    (void)context.start.try_send(Started{});
-    protocol::FrameSink sink(context.frames);
+    context.start.send(Started{});
     auto deadline = std::chrono::steady_clock::now();
     std::uint32_t sample_index = 0;
     while (!context.stop->load(std::memory_order_acquire)) {
-        if (!sink.offer(sawtooth_frame(sample_index))) {
+        if (!context.frames.offer(sawtooth_frame(sample_index))) {
             break;  // the session no longer receives
         }
         // Late frames then follow back to back until the schedule is met.

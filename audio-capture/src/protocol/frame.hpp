@@ -1,6 +1,5 @@
 #pragma once
-// One 10 ms frame of audio and the channel that carries frames from the
-// capture thread to the session.
+// One 10 ms frame of audio.
 
 #include <array>
 #include <cstdint>
@@ -8,7 +7,6 @@
 #include <memory>
 #include <span>
 
-#include "channel.hpp"
 #include "protocol/stream_format.hpp"
 
 namespace audio::protocol {
@@ -27,12 +25,6 @@ public:
         return frame;
     }
 
-    [[nodiscard]] static Frame zeroed() {
-        Frame frame;
-        frame.storage_->fill(0);
-        return frame;
-    }
-
     // Bytes of no defined value, for a producer that writes every one of them.
     [[nodiscard]] static Frame for_overwrite() { return Frame(); }
 
@@ -44,13 +36,5 @@ private:
 
     std::unique_ptr<Bytes> storage_;
 };
-
-using FrameSender = Sender<Frame>;
-using FrameReceiver = Receiver<Frame>;
-
-// The session's frame channel: at most FRAME_QUEUE_CAPACITY frames wait.
-[[nodiscard]] inline std::pair<FrameSender, FrameReceiver> make_frame_channel() {
-    return make_bounded_channel<Frame>(FRAME_QUEUE_CAPACITY);
-}
 
 }  // namespace audio::protocol

@@ -6,26 +6,9 @@
 #include <span>
 #include <vector>
 
-#include "protocol/frame.hpp"
+#include "protocol/frame_channel.hpp"
 
 namespace audio::protocol {
-
-// The sending end of the frame channel as the capture side sees it: offers
-// never wait, and a frame that finds the channel full is dropped, so a slow
-// client cannot stall the audio engine.
-class FrameSink {
-public:
-    explicit FrameSink(FrameSender& sender) : sender_(sender) {}
-
-    // False only when the receiving end no longer exists.
-    [[nodiscard]] bool offer(Frame frame);
-    [[nodiscard]] bool offer_copy(std::span<const std::uint8_t, FRAME_BYTES> bytes) {
-        return offer(Frame::copy_of(bytes));
-    }
-
-private:
-    FrameSender& sender_;
-};
 
 // Buffers the start of the next frame between packets. One per capture run;
 // the incomplete remainder is discarded with the assembler.
@@ -36,14 +19,12 @@ public:
     // Appends the bytes, offers every whole frame now available in order and
     // keeps the rest. True when every offer found the receiver present; a
     // missing receiver does not stop the remaining offers.
-    [[nodiscard]] bool push_bytes(std::span<const std::uint8_t> bytes, FrameSink& sink);
+    [[nodiscard]] bool push_bytes(std::span<const std::uint8_t> bytes, FrameSink& frames);
     // The same for `count` zero bytes (a silent packet).
-    [[nodiscard]] bool push_silence(std::size_t count, FrameSink& sink);
-
-    [[nodiscard]] std::size_t pending_size() const { return pending_.size(); }
+    [[nodiscard]] bool push_silence(std::size_t count, FrameSink& frames);
 
 private:
-    bool offer_whole_frames(FrameSink& sink);
+    bool offer_whole_frames(FrameSink& frames);
 
     std::vector<std::uint8_t> pending_;  // fewer than FRAME_BYTES bytes between calls
 };
@@ -61,6 +42,6 @@ struct CapturedPacket {
 // of zero bytes when the packet is flagged silent or has no data. Its other
 // flags are ignored.
 [[nodiscard]] bool push_packet(FrameAssembler& assembler, const CapturedPacket& packet,
-                               FrameSink& sink);
+                               FrameSink& frames);
 
 }  // namespace audio::protocol

@@ -48,27 +48,6 @@ std::vector<std::string> messages_of(const std::vector<LogRecord>& records) {
     return messages;
 }
 
-std::optional<ParsedInfo> parse_info(const std::string& text) {
-    // {"port":N,"token":"T","pid":N}
-    const std::string p1 = "{\"port\":", p2 = ",\"token\":\"", p3 = "\",\"pid\":";
-    if (!text.starts_with(p1) || !text.ends_with("}")) return std::nullopt;
-    const auto token_at = text.find(p2);
-    const auto pid_at = text.find(p3);
-    if (token_at == std::string::npos || pid_at == std::string::npos) return std::nullopt;
-    const std::string port = text.substr(p1.size(), token_at - p1.size());
-    const std::string pid = text.substr(pid_at + p3.size(), text.size() - 1 - pid_at - p3.size());
-    auto digits = [](const std::string& s) {
-        return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos &&
-               (s.size() == 1 || s[0] != '0');
-    };
-    if (!digits(port) || !digits(pid)) return std::nullopt;
-    ParsedInfo info;
-    info.port = static_cast<std::uint16_t>(std::stoul(port));
-    info.token = text.substr(token_at + p2.size(), pid_at - token_at - p2.size());
-    info.pid = static_cast<std::uint32_t>(std::stoul(pid));
-    return info;
-}
-
 support::ChildProcess start_watched(const std::vector<std::string>& extra_args) {
     auto child = support::ChildProcess::spawn(BRQ_WATCHED_PATH, extra_args);
     if (!child) {
@@ -153,12 +132,12 @@ bool ProgramRun::wait_for_log(const std::string& message, std::chrono::milliseco
         timeout);
 }
 
-std::optional<ParsedInfo> ProgramRun::wait_for_info(std::chrono::milliseconds timeout) const {
-    std::optional<ParsedInfo> info;
+std::optional<common::InfoFields> ProgramRun::wait_for_info(std::chrono::milliseconds timeout) const {
+    std::optional<common::InfoFields> info;
     (void)support::wait_until(
         [&] {
-            auto text = os::read_file(info_path());
-            if (text) info = parse_info(*text);
+            auto fields = common::parse_info_json(os::read_file(info_path()).value_or(""));
+            if (fields) info = std::move(*fields);
             return info.has_value();
         },
         timeout);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "info_file.hpp"
 #include "support/child_process.hpp"
 #include "support/temp_dir.hpp"
 
@@ -28,14 +29,6 @@ struct LogRecord {
 // "{seconds} [audio:{pid}] ". Throws nothing: malformed lines fail the test.
 [[nodiscard]] std::vector<LogRecord> parse_log(const std::string& content);
 [[nodiscard]] std::vector<std::string> messages_of(const std::vector<LogRecord>& records);
-
-struct ParsedInfo {
-    std::uint16_t port = 0;
-    std::string token;
-    std::uint32_t pid = 0;
-};
-// Parses the one-line info text; nullopt unless it has exactly the written form.
-[[nodiscard]] std::optional<ParsedInfo> parse_info(const std::string& text);
 
 // A long-running watched process of the test suite's own.
 [[nodiscard]] support::ChildProcess start_watched(const std::vector<std::string>& extra_args = {});
@@ -62,7 +55,7 @@ public:
     // Waits until the log holds a record with this message.
     [[nodiscard]] bool wait_for_log(const std::string& message, std::chrono::milliseconds timeout = 10s) const;
     // Waits until the info file exists and parses.
-    [[nodiscard]] std::optional<ParsedInfo> wait_for_info(std::chrono::milliseconds timeout = 10s) const;
+    [[nodiscard]] std::optional<common::InfoFields> wait_for_info(std::chrono::milliseconds timeout = 10s) const;
     [[nodiscard]] support::ChildProcess& process() { return *child_; }
 
     // The usual arguments: include mode for the pid, the token, the info file.

@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "capture/capture_thread.hpp"
-#include "capture/com_error_text.hpp"
+#include "os/text.hpp"
 
 namespace audio::test {
 
@@ -95,7 +95,7 @@ public:
 
     capture::PlatformResult<void> initialize(capture::BufferEvent& event,
                                              std::uint32_t extra_flags) override {
-        owner_.record("Initialize" + tag() + "(" + capture::com_code_text(extra_flags) + ")");
+        owner_.record("Initialize" + tag() + "(" + os::hex_text(extra_flags, 8) + ")");
         if (event.native_handle() == nullptr) {
             return std::unexpected(std::string("no event"));
         }
@@ -265,7 +265,7 @@ void CaptureThread::join(std::chrono::seconds limit) {
 }
 
 std::optional<capture::StartReport> wait_start_report(capture::StartReceiver& start) {
-    auto report = start.recv_timeout(std::chrono::seconds(10));
+    auto report = start.recv_until(std::chrono::steady_clock::now() + std::chrono::seconds(10));
     if (report) {
         return std::move(*report);
     }

@@ -10,7 +10,6 @@ namespace os {
 enum class ErrorKind {
     TimedOut,     // a receive or send time-out expired (Windows: WSAETIMEDOUT)
     WouldBlock,   // no data within the time-out (POSIX: EAGAIN)
-    Interrupted,
     Other,
 };
 
@@ -53,8 +52,8 @@ using Result = std::expected<T, SysError>;
 // The error a receive reports when its time-out expires on this platform.
 [[nodiscard]] SysError timeout_error();
 
-// The system's own message for an error number, without trailing blanks or
-// line breaks; empty when the system has none.
+// The system's own message for an error number (on Windows also an HRESULT),
+// without trailing blanks or line breaks; empty when the system has none.
 [[nodiscard]] std::string system_message(int code);
 
 }  // namespace os

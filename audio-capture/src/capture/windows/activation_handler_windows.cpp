@@ -2,8 +2,6 @@
 
 #include <new>
 
-#include "capture/com_error_text.hpp"
-
 namespace audio::capture::windows {
 namespace {
 
@@ -16,13 +14,11 @@ bool is_null(const IID& id) {
     return address == nullptr;
 }
 
-// Answers IMarshal for the handler by forwarding to the system's
-// free-threaded marshaler, so that the handler is never proxied; every other
-// interface, IUnknown included, comes from the handler itself.
-// COM objects end through their own Release, never by delete through an
-// interface pointer, so the interfaces need no virtual destructor.
+// Answers IMarshal for the handler by forwarding to a free-threaded
+// marshaler made with no outer unknown, so that the handler is never proxied;
+// every other interface, IUnknown included, comes from the handler itself.
 #pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"  // as for the handler itself
 class MarshalForwarder final : public IMarshal {
 public:
     MarshalForwarder(ComPtr<IUnknown> handler, ComPtr<IMarshal> marshaler) noexcept
@@ -85,11 +81,9 @@ HRESULT make_marshal_forwarder(IUnknown* handler, void** object) {
         return made;
     }
     ComPtr<IMarshal> marshaler;
-    if (HRESULT found = free_threaded->QueryInterface(__uuidof(IMarshal), marshaler.put_void()); FAILED(found)) {
-        return found;
-    }
-    if (!marshaler) {
-        return E_NOINTERFACE;
+    if (HRESULT found = free_threaded->QueryInterface(__uuidof(IMarshal), marshaler.put_void());
+        FAILED(found) || !marshaler) {
+        return FAILED(found) ? found : E_NOINTERFACE;
     }
     handler->AddRef();
     auto* forwarder = new (std::nothrow) MarshalForwarder(ComPtr<IUnknown>(handler), std::move(marshaler));
@@ -173,11 +167,8 @@ HRESULT ActivationHandler::GetTrustLevel(TrustLevel* level) noexcept {
 }
 
 HRESULT ActivationHandler::ActivateCompleted(IActivateAudioInterfaceAsyncOperation*) noexcept {
-    if (SetEvent(event_.get())) {
-        return S_OK;
-    }
-    const DWORD error = GetLastError();
-    return error == 0 ? S_OK : static_cast<HRESULT>(hresult_from_win32(error));
+    // A failure without an error number converts to S_OK.
+    return SetEvent(event_.get()) ? S_OK : ComError::from_last_error().code;
 }
 
 }  // namespace audio::capture::windows
