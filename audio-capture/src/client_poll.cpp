@@ -7,7 +7,7 @@ namespace {
 // readable data on the socket. Asking first keeps an idle client from costing
 // a read that waits out its time-out while frames are due.
 bool input_waiting(server::WebSocket& connection) {
-    if (connection.has_buffered_input()) {
+    if (connection.buffered_input() > 0) {
         return true;
     }
     auto readable = connection.stream().wait_readable(std::chrono::milliseconds(0));

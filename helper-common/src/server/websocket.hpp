@@ -91,8 +91,8 @@ public:
     [[nodiscard]] bool can_write() const { return state_ == State::Active; }
     // Whether the connection has finished (closing handshake done or stream ended).
     [[nodiscard]] bool is_finished() const { return state_ == State::Terminated; }
-    // Whether received bytes wait to be read as (part of) a message.
-    [[nodiscard]] bool has_buffered_input() const { return in_end_ > in_begin_; }
+    // Received bytes that wait to be read as (part of) a message.
+    [[nodiscard]] std::size_t buffered_input() const { return in_end_ - in_begin_; }
     // Bytes queued but not yet written to the stream.
     [[nodiscard]] std::size_t queued_bytes() const { return out_.size(); }
 

@@ -74,6 +74,7 @@ os::Result<std::size_t> MemoryStream::read_before(std::span<std::uint8_t> buffer
     const std::size_t count = std::min(buffer.size(), piece.bytes.size() - piece.offset);
     std::copy_n(piece.bytes.begin() + static_cast<std::ptrdiff_t>(piece.offset), count, buffer.begin());
     piece.offset += count;
+    p.delivered_ += count;
     if (piece.offset == piece.bytes.size()) {
         p.script_.pop_front();
     }

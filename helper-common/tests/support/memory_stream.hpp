@@ -48,6 +48,7 @@ public:
 
     [[nodiscard]] bool closed() const { return closed_; }
     [[nodiscard]] std::size_t reads() const { return reads_; }
+    [[nodiscard]] std::size_t bytes_delivered() const { return delivered_; }
     [[nodiscard]] bool input_pending() const { return !script_.empty(); }
     [[nodiscard]] std::chrono::milliseconds read_timeout() const { return read_timeout_; }
     [[nodiscard]] std::chrono::milliseconds write_timeout() const { return write_timeout_; }
@@ -68,6 +69,7 @@ private:
     std::size_t write_piece_ = SIZE_MAX;
     bool closed_ = false;
     std::size_t reads_ = 0;
+    std::size_t delivered_ = 0;
     std::chrono::milliseconds read_timeout_{0};
     std::chrono::milliseconds write_timeout_{0};
 };
