@@ -40,7 +40,7 @@ Opcode opcode_of(MessageKind kind) {
 }  // namespace
 
 WebSocket::WebSocket(std::unique_ptr<os::Stream> stream)
-    : stream_(std::move(stream)), in_(RECEIVE_CHUNK) {}
+    : stream_(std::move(stream)), in_(std::make_unique_for_overwrite<std::uint8_t[]>(RECEIVE_CHUNK)) {}
 
 WsResult<void> WebSocket::check_writable() const {
     if (state_ == State::Terminated) {
@@ -171,7 +171,7 @@ WsResult<void> WebSocket::write_out() {
 
 WsResult<std::optional<Message>> WebSocket::take_buffered(std::size_t& bytes_left) {
     const std::size_t offered = std::min(in_end_ - in_begin_, bytes_left);
-    std::span<const std::uint8_t> input(in_.data() + in_begin_, offered);
+    std::span<const std::uint8_t> input(in_.get() + in_begin_, offered);
     auto consumed = reader_.consume(input);
     const std::size_t taken = offered - input.size();
     in_begin_ += taken;
@@ -223,7 +223,7 @@ WsResult<Message> WebSocket::read(ReadBudget budget) {
         }
         in_begin_ = 0;
         in_end_ = 0;
-        const auto got = stream_->read_before(in_, budget.deadline);
+        const auto got = stream_->read_before(std::span(in_.get(), RECEIVE_CHUNK), budget.deadline);
         received = true;
         if (!got) {
             return std::unexpected(WsError::io(got.error()));

@@ -124,7 +124,9 @@ private:
     std::optional<std::vector<std::uint8_t>> reply_;
     bool reply_unwritten_ = false;
 
-    std::vector<std::uint8_t> in_;  // RECEIVE_CHUNK bytes; [in_begin_, in_end_) not yet consumed
+    // RECEIVE_CHUNK bytes, left uninitialised so that a connection touches
+    // only the pages its data reaches; [in_begin_, in_end_) not yet consumed.
+    std::unique_ptr<std::uint8_t[]> in_;
     std::size_t in_begin_ = 0;
     std::size_t in_end_ = 0;
     FrameReader reader_;
