@@ -191,14 +191,20 @@ TEST(ProgramHostileClients, ClientThatStopsReadingIsDroppedTwoSecondsAfterTheLas
 TEST(ProgramHostileClients, AThousandShortSessionsLeaveNothingBehind) {
     constexpr int SESSIONS = 1000;
 #ifndef _WIN32
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    // The sanitizers' own bookkeeping of threads and shadow memory keeps
-    // growing for a while: by about 2.5 MiB between these two points under
-    // ASan with its quarantine off, where the program alone (release build)
-    // stays within 0.4 MiB. A leak of 10 KiB a session still shows.
-    constexpr std::size_t RSS_GROWTH_LIMIT_KIB = 8 * 1024;
+    // How far the resident set may grow from the 100th session to the last.
+#if defined(__SANITIZE_THREAD__)
+    // ThreadSanitizer keeps records of ended threads: 11 to 14 MiB more
+    // after these sessions whatever the program does. Only descriptors
+    // count here.
+    constexpr std::optional<std::size_t> RSS_GROWTH_LIMIT_KIB;
+#elif defined(__SANITIZE_ADDRESS__)
+    // ASan's own bookkeeping of threads and shadow memory keeps growing for
+    // a while: by about 2.5 MiB here with its quarantine off, where the
+    // program alone (release build) stays within 0.4 MiB. A leak of 10 KiB a
+    // session still shows.
+    constexpr std::optional<std::size_t> RSS_GROWTH_LIMIT_KIB = 8 * 1024;
 #else
-    constexpr std::size_t RSS_GROWTH_LIMIT_KIB = 1024;
+    constexpr std::optional<std::size_t> RSS_GROWTH_LIMIT_KIB = 1024;
 #endif
 #endif
     auto watched = e2e::start_watched();
@@ -252,8 +258,10 @@ TEST(ProgramHostileClients, AThousandShortSessionsLeaveNothingBehind) {
     const auto rss_at_end = e2e::resident_kib(pid);
     ASSERT_TRUE(rss_at_100 && rss_at_end);
     std::printf("RSS %zu KiB after 100 sessions, %zu KiB after %d\n", *rss_at_100, *rss_at_end, SESSIONS);
-    EXPECT_LT(*rss_at_end, *rss_at_100 + RSS_GROWTH_LIMIT_KIB)
-        << "grew by " << RSS_GROWTH_LIMIT_KIB << " KiB or more";
+    if (RSS_GROWTH_LIMIT_KIB) {
+        EXPECT_LT(*rss_at_end, *rss_at_100 + *RSS_GROWTH_LIMIT_KIB)
+            << "grew by " << *RSS_GROWTH_LIMIT_KIB << " KiB or more";
+    }
 #endif
     (void)pid;
 }
