@@ -10,7 +10,7 @@ set -euo pipefail
 seconds="${1:-30}"
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${BRQ_FUZZ_BUILD_DIR:-$root/build/fuzz}"
-targets=(fuzz_handshake fuzz_frame_reader)
+targets=(fuzz_handshake fuzz_frame_reader fuzz_client_poll)
 
 cd "$root"
 cmake --preset fuzz -B "$build" >/dev/null

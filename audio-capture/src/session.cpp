@@ -59,49 +59,6 @@ std::expected<void, std::string> forward_frames(WebSocket& connection, protocol:
     return flush_pending(connection);
 }
 
-// What one poll of the client decided.
-enum class PollOutcome { KeepStreaming, ClientLeft };
-
-// Whether a read could find something: received bytes not yet taken, or
-// readable data on the socket. Asking first keeps an idle client from costing
-// a read that waits out its time-out while frames are due.
-bool input_waiting(WebSocket& connection) {
-    if (connection.has_buffered_input()) {
-        return true;
-    }
-    auto readable = connection.stream().wait_readable(std::chrono::milliseconds(0));
-    return !readable || *readable;  // on an error, let the read report it
-}
-
-std::expected<PollOutcome, std::string> poll_client(WebSocket& connection) {
-    for (int i = 0; i < MAX_READS_PER_POLL && input_waiting(connection); ++i) {
-        auto message = connection.read();
-        if (!message) {
-            const server::WsError& error = message.error();
-            if (error.is_timeout()) {
-                return PollOutcome::KeepStreaming;
-            }
-            if (error.is_closed()) {
-                return PollOutcome::ClientLeft;
-            }
-            return failure(error.text());
-        }
-        switch (message->kind) {
-            case server::MessageKind::Close:
-                return PollOutcome::ClientLeft;
-            case server::MessageKind::Ping:
-                // The layer has queued the pong; send it now, not with the next frame.
-                if (auto flushed = flush_pending(connection); !flushed) {
-                    return std::unexpected(flushed.error());
-                }
-                break;
-            default:
-                break;  // text, binary and pong messages have no effect
-        }
-    }
-    return PollOutcome::KeepStreaming;
-}
-
 // The streaming loop; its result is the session's end text, if any.
 std::expected<void, std::string> stream_frames(WebSocket& connection, server::SharedState& state,
                                                std::uint64_t generation, protocol::FrameReceiver& frames) {
@@ -139,15 +96,6 @@ void CaptureHandle::stop_capture() {
     if (thread_.joinable()) {
         thread_.join();
     }
-}
-
-std::expected<void, std::string> flush_pending(WebSocket& connection) {
-    auto flushed = connection.flush();
-    if (!flushed && !(flushed.error().kind() == server::WsErrorKind::Io &&
-                      flushed.error().io_error().kind() == os::ErrorKind::WouldBlock)) {
-        return failure(flushed.error().text());
-    }
-    return {};
 }
 
 std::expected<void, std::string> run_session(WebSocket& connection, const server::SessionConfig& config,

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "capture/capture_context.hpp"
+#include "client_poll.hpp"
 #include "server/session_config.hpp"
 #include "server/shared_state.hpp"
 #include "server/websocket.hpp"
@@ -21,7 +22,6 @@ namespace audio {
 inline constexpr std::chrono::seconds START_TIMEOUT{10};
 inline constexpr std::chrono::milliseconds READ_TIMEOUT{1};
 inline constexpr std::chrono::milliseconds POLL_INTERVAL{100};
-inline constexpr int MAX_READS_PER_POLL = 32;
 
 // The session's hold on its capture thread. Destroying it stops the thread.
 class CaptureHandle {
@@ -57,8 +57,5 @@ using CaptureBody = void (*)(capture::CaptureContext context);
                                                                 server::SharedState& state,
                                                                 std::uint64_t generation, CaptureBody body,
                                                                 std::chrono::milliseconds start_timeout);
-
-// Flushes the connection; "would block" counts as success.
-[[nodiscard]] std::expected<void, std::string> flush_pending(server::WebSocket& connection);
 
 }  // namespace audio

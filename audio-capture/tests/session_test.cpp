@@ -47,6 +47,15 @@ void streams_three_frames_then_ends(CaptureContext context) {
     }
 }
 
+// As many frames as the channel takes, until stopped.
+void floods_frames(CaptureContext context) {
+    context.start.send(audio::capture::Started{});
+    const audio::protocol::Frame::Bytes silence{};
+    while (!context.stop->load() && context.frames.offer(audio::protocol::Frame::copy_of(silence))) {
+        std::this_thread::yield();
+    }
+}
+
 std::string end_text(const std::expected<void, std::string>& ended) { return ended ? "<none>" : ended.error(); }
 
 // A session over a real loopback connection, its client end kept by the test.
@@ -61,7 +70,7 @@ protected:
         client_.emplace(std::move(*client));
         auto accepted = listener->accept();
         ASSERT_TRUE(accepted.has_value());
-        ASSERT_TRUE(accepted->set_write_timeout(2s).has_value());
+        ASSERT_TRUE(accepted->set_write_timeout(2s).has_value());  // as accept_client sets it
         connection_.emplace(std::make_unique<os::Socket>(std::move(*accepted)));
         config_.log = audio::log_line;
         config_.mode = CaptureMode::Include;
@@ -143,6 +152,19 @@ TEST_F(ScriptedSession, CaptureThatEndsWhileStreamingSendsItsFramesThenCloses) {
     EXPECT_EQ(close.opcode, 8);
     EXPECT_EQ(close.wire_size, 2u);
     EXPECT_EQ(end_text(session.get()), "captura encerrada");
+    EXPECT_EQ(log(), (std::vector<std::string>{"captura iniciada", "cliente desconectado"}));
+}
+
+// The client reads nothing after the format message: once the socket
+// buffers are full, a send that makes no progress for the send time-out ends
+// the session with the layer's I/O error, whatever the platform.
+TEST_F(ScriptedSession, ClientThatStopsReadingEndsAtTheSendTimeOutWithTheIoError) {
+    ASSERT_TRUE(connection_->stream().set_write_timeout(300ms).has_value());
+    auto session = start(floods_frames);
+    EXPECT_EQ(next_frame().text(), e2e::FORMAT_MESSAGE);
+    ASSERT_EQ(session.wait_for(30s), std::future_status::ready)
+        << "the session still streamed to a client that had not read for 30 s";
+    EXPECT_EQ(end_text(session.get()), "IO error: " + os::send_timeout_error().text());
     EXPECT_EQ(log(), (std::vector<std::string>{"captura iniciada", "cliente desconectado"}));
 }
 

@@ -118,4 +118,28 @@ TEST_F(LoopbackHandshake, SilentClientIsDroppedAfterTheReadTimeout) {
     EXPECT_TRUE(test_records::take().empty());
 }
 
+// A head trickled a byte at a time, each well within the receive time-out,
+// ends at the head's deadline with the same I/O failure as a silent client.
+TEST_F(LoopbackHandshake, TrickledHeadEndsAtTheHeadDeadline) {
+    auto served = serve_one({.read = 1s, .head = 400ms});
+    auto client = WsClient::connect(port_);
+    ASSERT_TRUE(client.has_value()) << client.error();
+    const auto start = std::chrono::steady_clock::now();
+    const std::string request = client::upgrade_request(DISCORD_ORIGIN, local_host(), token_target());
+    bool dropped = false;
+    for (std::size_t i = 0; i < request.size() && !dropped; ++i) {
+        if (!client->send_raw(request.substr(i, 1))) {
+            break;  // the server has closed
+        }
+        dropped = client->read_until_closed(50ms).has_value();
+    }
+    const auto waited = std::chrono::steady_clock::now() - start;
+    Accepted result = finish(served);
+    ASSERT_FALSE(result.has_value());
+    EXPECT_TRUE(result.error().starts_with("handshake: IO error: ")) << result.error();
+    EXPECT_GE(waited, 350ms) << "dropped before the head's deadline";
+    EXPECT_TRUE(test_records::take().empty());
+}
+
 }  // namespace
+

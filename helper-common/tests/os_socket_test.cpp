@@ -133,6 +133,23 @@ TEST_F(OsSocket, WriteTimeoutWhenThePeerDoesNotReadLosesNothing) {
         }
     }
     ASSERT_TRUE(timed_out) << "the buffers never filled up";
+
+    // A stalled send is a time-out on every platform, and a deadline cuts the
+    // wait short of a longer write time-out (reads alike).
+    ASSERT_TRUE(client_.set_write_timeout(10s));
+    const auto start = steady_clock::now();
+    auto stalled = client_.write_before(std::span(pattern).subspan(total % 251, 65536), start + 100ms);
+    for (; stalled; stalled = client_.write_before(std::span(pattern).subspan(total % 251, 65536), start + 100ms)) {
+        total += *stalled;  // room the kernel found meanwhile
+    }
+    EXPECT_EQ(stalled.error().kind(), os::ErrorKind::TimedOut) << stalled.error().text();
+    EXPECT_EQ(stalled.error().code, os::send_timeout_error().code);
+    std::uint8_t byte = 0;
+    auto idle = client_.read_before(std::span(&byte, 1), steady_clock::now() + 100ms);
+    ASSERT_FALSE(idle);
+    EXPECT_EQ(idle.error().code, os::timeout_error().code);
+    EXPECT_LT(steady_clock::now() - start, 5s) << "the deadlines did not cut the 10 s and 5 s time-outs";
+
     Bytes got = receive(server_, total);
     ASSERT_EQ(got.size(), total);
     for (std::size_t i = 0; i < total; ++i) {

@@ -166,6 +166,52 @@ TEST(WebSocketRead, TimeoutInTheMiddleOfAFrameLosesNothing) {
     EXPECT_EQ(m->data, bytes(1000, 7));
 }
 
+// A read with a budget gives up with "would block" once it is spent, and the
+// next read goes on where it stopped.
+TEST(WebSocketRead, SpentBudgetEndsTheReadAndLosesNothing) {
+    using namespace std::chrono_literals;
+    auto would_block = [](const server::WsResult<Message>& m) {
+        return !m && m.error().kind() == server::WsErrorKind::Io &&
+               m.error().io_error().kind() == os::ErrorKind::WouldBlock;
+    };
+    // Bytes: a flood of empty fragments in one piece, read 600 bytes at a time.
+    Connection flood;
+    std::vector<std::uint8_t> fragments = client_frame(BINARY, "", true, false);
+    for (int i = 0; i < 1000; ++i) {
+        const auto empty = client_frame(CONTINUATION, "", true, false);
+        fragments.insert(fragments.end(), empty.begin(), empty.end());
+    }
+    flood.send(fragments);
+    flood.send(client_frame(CONTINUATION, "end"));
+    int spent = 0;
+    auto m = flood.ws.read({.bytes = 600});
+    for (; would_block(m) && spent < 100; ++spent) {
+        m = flood.ws.read({.bytes = 600});
+    }
+    ASSERT_TRUE(m.has_value()) << m.error().text();
+    EXPECT_EQ(m->as_text(), "end");
+    EXPECT_EQ(spent, static_cast<int>(fragments.size() / 600)) << "each read takes its 600 bytes";
+
+    // Time: a frame trickled one byte per receive, 2 ms apart, against a read
+    // that may receive for 30 ms.
+    Connection trickle;
+    const auto frame = client_frame(BINARY, bytes(200, 9));
+    for (const std::uint8_t b : frame) {
+        trickle.send({b});
+    }
+    trickle.peer->slow_down(2ms);
+    const auto bounded = trickle.ws.read({.deadline = std::chrono::steady_clock::now() + 30ms});
+    // "Would block" between receives, or the stream's time-out when the
+    // deadline cuts a receive short.
+    ASSERT_FALSE(bounded.has_value()) << "the read outlived its time";
+    EXPECT_TRUE(bounded.error().is_timeout()) << bounded.error().text();
+    EXPECT_LT(trickle.peer->reads(), frame.size()) << "the read outlived its time";
+    trickle.peer->slow_down(0ms);
+    auto rest = trickle.ws.read();
+    ASSERT_TRUE(rest.has_value()) << rest.error().text();
+    EXPECT_EQ(rest->data, bytes(200, 9));
+}
+
 TEST(WebSocketRead, SeventyMegabytesInOneMegabyteFragmentsIsTooLong) {
     Connection c;
     const auto chunk = bytes(1024 * 1024, 0x5A);
@@ -328,6 +374,36 @@ TEST(WebSocketWrite, WriteTimeoutKeepsTheUnsentBytes) {
     const auto frames = c.frames_written();
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0].payload, bytes(1000, 3));
+}
+
+// A peer that takes a byte now and then cannot stretch one flush past the
+// write time-out; once that has run out, the next flush does not wait again.
+TEST(WebSocketWrite, WriteTimeOutBoundsAWholeFlush) {
+    using namespace std::chrono_literals;
+    using Clock = std::chrono::steady_clock;
+    Connection c;
+    ASSERT_TRUE(c.ws.stream().set_write_timeout(400ms).has_value());
+    c.peer->slow_down(5ms, 1);  // 1004 bytes would take 5 s
+    ASSERT_TRUE(c.ws.write_binary(bytes(1000, 3)).has_value());
+    const auto start = Clock::now();
+    auto flushed = c.ws.flush();
+    ASSERT_FALSE(flushed.has_value());
+    EXPECT_EQ(flushed.error().io_error().kind(), os::ErrorKind::TimedOut) << flushed.error().text();
+    EXPECT_EQ(flushed.error().text(), "IO error: " + os::send_timeout_error().text());
+    EXPECT_LT(Clock::now() - start, 3s) << "the flush outlived the write time-out";
+    const std::size_t left = c.ws.queued_bytes();
+    EXPECT_EQ(left + c.peer->written().size(), 1004u) << "unsent bytes stay queued";
+
+    const auto again = Clock::now();
+    EXPECT_FALSE(c.ws.close().has_value());
+    EXPECT_LT(Clock::now() - again, 400ms) << "the close waited for a peer that had stopped reading";
+
+    c.peer->slow_down(0ms);
+    ASSERT_TRUE(c.ws.flush().has_value()) << "a peer that reads again gets everything";
+    const auto frames = c.frames_written();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0].payload, bytes(1000, 3));
+    EXPECT_EQ(frames[1].opcode, CLOSE);
 }
 
 TEST(WebSocketWrite, PendingPongSurvivesATimeoutAndGoesOutWithTheNextRead) {

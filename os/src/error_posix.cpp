@@ -23,5 +23,7 @@ ErrorKind SysError::kind() const {
 SysError last_error() { return SysError{errno}; }
 SysError last_socket_error() { return SysError{errno}; }
 SysError timeout_error() { return SysError{EAGAIN}; }
+SysError send_timeout_error() { return SysError{ETIMEDOUT}; }
+SysError would_block_error() { return SysError{EAGAIN}; }
 
 }  // namespace os

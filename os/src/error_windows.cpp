@@ -62,4 +62,8 @@ SysError last_socket_error() { return SysError{WSAGetLastError()}; }
 
 SysError timeout_error() { return SysError{WSAETIMEDOUT}; }
 
+SysError send_timeout_error() { return SysError{WSAETIMEDOUT}; }
+
+SysError would_block_error() { return SysError{WSAEWOULDBLOCK}; }
+
 }  // namespace os

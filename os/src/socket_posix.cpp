@@ -6,7 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 
 #include "os/socket.hpp"
 
@@ -17,15 +19,14 @@ using Clock = std::chrono::steady_clock;
 
 int fd_of(std::intptr_t handle) { return static_cast<int>(handle); }
 
-// Waits for the events until the time-out (0: without limit). Returns false
-// on time-out.
-Result<bool> wait_for(int fd, short events, std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
+// Waits for the events until the deadline (none: without limit). Returns
+// false once the deadline has passed; a passed deadline still gets one look.
+Result<bool> wait_for(int fd, short events, Deadline deadline) {
     for (;;) {
         int wait_ms = -1;
-        if (timeout.count() > 0) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-            wait_ms = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+        if (deadline) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
+            wait_ms = static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, INT_MAX));
         }
         pollfd waiter{fd, events, 0};
         const int ready = ::poll(&waiter, 1, wait_ms);
@@ -33,7 +34,8 @@ Result<bool> wait_for(int fd, short events, std::chrono::milliseconds timeout) {
             return true;
         }
         if (ready == 0) {
-            if (Clock::now() >= deadline) {
+            // poll may end a little early; the deadline decides.
+            if (deadline && Clock::now() >= *deadline) {
                 return false;
             }
             continue;
@@ -44,10 +46,20 @@ Result<bool> wait_for(int fd, short events, std::chrono::milliseconds timeout) {
     }
 }
 
-// Runs one non-blocking receive or send, waiting for readiness (bounded by
-// the time-out) whenever the socket has no data or no room yet.
+// The earlier of the time-out counted from now (0: none) and the deadline.
+Deadline earliest(std::chrono::milliseconds timeout, Deadline deadline) {
+    if (timeout.count() <= 0) {
+        return deadline;
+    }
+    const auto own = Clock::now() + timeout;
+    return deadline ? std::min(own, *deadline) : own;
+}
+
+// Runs one non-blocking receive or send, waiting for readiness (until the
+// deadline) whenever the socket has no data or no room yet; `expired` is the
+// error once the deadline has passed.
 template <class Attempt>
-Result<std::size_t> transfer(int fd, short events, std::chrono::milliseconds timeout, Attempt attempt) {
+Result<std::size_t> transfer(int fd, short events, Deadline deadline, SysError expired, Attempt attempt) {
     for (;;) {
         const ssize_t n = attempt();
         if (n >= 0) {
@@ -59,12 +71,12 @@ Result<std::size_t> transfer(int fd, short events, std::chrono::milliseconds tim
         if (errno != EAGAIN && errno != EWOULDBLOCK) {
             return std::unexpected(last_socket_error());
         }
-        auto ready = wait_for(fd, events, timeout);
+        auto ready = wait_for(fd, events, deadline);
         if (!ready) {
             return std::unexpected(ready.error());
         }
         if (!*ready) {
-            return std::unexpected(timeout_error());
+            return std::unexpected(expired);
         }
     }
 }
@@ -175,14 +187,17 @@ Result<void> Socket::set_write_timeout(std::chrono::milliseconds timeout) {
     return {};
 }
 
-Result<std::size_t> Socket::read(std::span<std::uint8_t> buffer) {
+Result<std::size_t> Socket::read_before(std::span<std::uint8_t> buffer, Deadline deadline) {
     const int fd = fd_of(handle_);
-    return transfer(fd, POLLIN, read_timeout_, [&] { return ::recv(fd, buffer.data(), buffer.size(), 0); });
+    return transfer(fd, POLLIN, earliest(read_timeout_, deadline), timeout_error(),
+                    [&] { return ::recv(fd, buffer.data(), buffer.size(), 0); });
 }
 
-Result<std::size_t> Socket::write(std::span<const std::uint8_t> bytes) {
+// A send without room until the deadline is a time-out, not "would block":
+// the peer has stopped reading, and that ends a session on every platform.
+Result<std::size_t> Socket::write_before(std::span<const std::uint8_t> bytes, Deadline deadline) {
     const int fd = fd_of(handle_);
-    return transfer(fd, POLLOUT, write_timeout_,
+    return transfer(fd, POLLOUT, earliest(write_timeout_, deadline), send_timeout_error(),
                     [&] { return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL); });
 }
 

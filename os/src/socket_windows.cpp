@@ -87,7 +87,7 @@ DWORD timeout_millis(milliseconds timeout) {
 
 // Waits for the events until the deadline (none: no limit). True when the
 // socket is ready (or has failed, which the next transfer reports).
-Result<bool> wait_ready(SOCKET s, short events, std::optional<steady_clock::time_point> deadline) {
+Result<bool> wait_ready(SOCKET s, short events, Deadline deadline) {
     for (;;) {
         // A deadline that has passed still gets one look without waiting.
         int wait_ms = -1;
@@ -116,18 +116,20 @@ Result<bool> wait_ready(SOCKET s, short events, std::optional<steady_clock::time
     }
 }
 
-std::optional<steady_clock::time_point> deadline_after(milliseconds timeout) {
+// The earlier of the time-out counted from now (0: none) and the deadline.
+Deadline earliest(milliseconds timeout, Deadline deadline) {
     if (timeout.count() <= 0) {
-        return std::nullopt;
+        return deadline;
     }
-    return steady_clock::now() + timeout;
+    const auto own = steady_clock::now() + timeout;
+    return deadline ? std::min(own, *deadline) : own;
 }
 
 // Runs one non-blocking receive or send, waiting for readiness (until the
-// deadline, if any) whenever the socket has no data or no room yet.
+// deadline, if any) whenever the socket has no data or no room yet; `expired`
+// is the error once the deadline has passed.
 template <class Attempt>
-Result<std::size_t> transfer(SOCKET s, short events, std::optional<steady_clock::time_point> deadline,
-                             Attempt attempt) {
+Result<std::size_t> transfer(SOCKET s, short events, Deadline deadline, SysError expired, Attempt attempt) {
     for (;;) {
         const int done = attempt();
         if (done >= 0) {
@@ -141,7 +143,7 @@ Result<std::size_t> transfer(SOCKET s, short events, std::optional<steady_clock:
             return std::unexpected(ready.error());
         }
         if (!*ready) {
-            return std::unexpected(timeout_error());
+            return std::unexpected(expired);
         }
     }
 }
@@ -232,23 +234,23 @@ Result<void> Socket::set_write_timeout(milliseconds timeout) {
     return {};
 }
 
-Result<std::size_t> Socket::read(std::span<std::uint8_t> buffer) {
+Result<std::size_t> Socket::read_before(std::span<std::uint8_t> buffer, Deadline deadline) {
     if (!is_open()) {
         return closed_failure();
     }
     SOCKET s = as_socket(handle_);
     const auto length = static_cast<int>(std::min<std::size_t>(buffer.size(), INT_MAX));
-    return transfer(s, POLLRDNORM, deadline_after(read_timeout_),
+    return transfer(s, POLLRDNORM, earliest(read_timeout_, deadline), timeout_error(),
                     [&] { return recv(s, reinterpret_cast<char*>(buffer.data()), length, 0); });
 }
 
-Result<std::size_t> Socket::write(std::span<const std::uint8_t> bytes) {
+Result<std::size_t> Socket::write_before(std::span<const std::uint8_t> bytes, Deadline deadline) {
     if (!is_open()) {
         return closed_failure();
     }
     SOCKET s = as_socket(handle_);
     const auto length = static_cast<int>(std::min<std::size_t>(bytes.size(), INT_MAX));
-    return transfer(s, POLLWRNORM, deadline_after(write_timeout_),
+    return transfer(s, POLLWRNORM, earliest(write_timeout_, deadline), send_timeout_error(),
                     [&] { return send(s, reinterpret_cast<const char*>(bytes.data()), length, 0); });
 }
 

@@ -39,12 +39,17 @@ WsResult<void> write_all(os::Stream& stream, std::string_view text) {
 
 // Receives until a complete head can be parsed. The head's views point into
 // `buffer`, which holds everything received, the head and anything after it.
-WsResult<RequestHead> read_request_head(os::Stream& stream, std::vector<std::uint8_t>& buffer) {
+WsResult<RequestHead> read_request_head(os::Stream& stream, std::vector<std::uint8_t>& buffer,
+                                        os::Deadline deadline) {
     std::size_t receives = 0;
     for (;;) {
+        // Past the deadline the head has timed out, as one silent receive would.
+        if (deadline && std::chrono::steady_clock::now() >= *deadline) {
+            return std::unexpected(WsError::io(os::timeout_error()));
+        }
         const std::size_t old_size = buffer.size();
         buffer.resize(old_size + HEAD_RECEIVE_SIZE);
-        const auto received = stream.read(std::span(buffer).subspan(old_size));
+        const auto received = stream.read_before(std::span(buffer).subspan(old_size), deadline);
         buffer.resize(old_size + (received ? *received : 0));
         if (!received) {
             return std::unexpected(WsError::io(received.error()));
@@ -114,9 +119,10 @@ WsResult<std::string_view> check_upgrade(const RequestHead& head) {
     return key->value;
 }
 
-WsResult<void> run_handshake(os::Stream& stream, std::uint16_t local_port, const SessionConfig& config) {
+WsResult<void> run_handshake(os::Stream& stream, std::uint16_t local_port, const SessionConfig& config,
+                             os::Deadline head_deadline) {
     std::vector<std::uint8_t> buffer;
-    auto head = read_request_head(stream, buffer);
+    auto head = read_request_head(stream, buffer, head_deadline);
     if (!head) {
         return std::unexpected(head.error());
     }
@@ -171,8 +177,8 @@ std::string websocket_accept_value(std::string_view key) {
 }
 
 WsResult<WebSocket> server_handshake(std::unique_ptr<os::Stream> stream, std::uint16_t local_port,
-                                     const SessionConfig& config) {
-    if (auto done = run_handshake(*stream, local_port, config); !done) {
+                                     const SessionConfig& config, os::Deadline head_deadline) {
+    if (auto done = run_handshake(*stream, local_port, config, head_deadline); !done) {
         stream->close();
         return std::unexpected(done.error());
     }
@@ -181,6 +187,8 @@ WsResult<WebSocket> server_handshake(std::unique_ptr<os::Stream> stream, std::ui
 
 std::expected<WebSocket, std::string> accept_client(os::Socket socket, const SessionConfig& config,
                                                     HandshakeTimeouts timeouts) {
+    // The connection thread runs this right after the accept.
+    const os::Deadline head_deadline = std::chrono::steady_clock::now() + timeouts.head;
     const auto port = socket.local_port();
     if (!port) {
         socket.close();
@@ -195,7 +203,8 @@ std::expected<WebSocket, std::string> accept_client(os::Socket socket, const Ses
         socket.close();
         return std::unexpected(set.error().text());
     }
-    auto connection = server_handshake(std::make_unique<os::Socket>(std::move(socket)), *port, config);
+    auto connection =
+        server_handshake(std::make_unique<os::Socket>(std::move(socket)), *port, config, head_deadline);
     if (!connection) {
         return std::unexpected(std::string(texts::HANDSHAKE_PREFIX) + connection.error().text());
     }

@@ -1,5 +1,8 @@
 #include "server/websocket.hpp"
 
+#include <algorithm>
+#include <chrono>
+
 #include "server/frame.hpp"
 #include "server/websocket_texts.hpp"
 
@@ -37,7 +40,7 @@ Opcode opcode_of(MessageKind kind) {
 }  // namespace
 
 WebSocket::WebSocket(std::unique_ptr<os::Stream> stream)
-    : stream_(std::move(stream)), in_(RECEIVE_CHUNK) {}
+    : stream_(std::move(stream)), in_(std::make_unique_for_overwrite<std::uint8_t[]>(RECEIVE_CHUNK)) {}
 
 WsResult<void> WebSocket::check_writable() const {
     if (state_ == State::Terminated) {
@@ -138,12 +141,22 @@ void WebSocket::queue_reply() {
 }
 
 WsResult<void> WebSocket::write_out() {
+    // One deadline for the whole queue: progress by a few bytes at a time
+    // does not extend it.
+    const auto limit = stream_->write_timeout();
+    os::Deadline deadline;
+    if (output_stalled_) {
+        deadline = std::chrono::steady_clock::now();
+    } else if (limit.count() > 0) {
+        deadline = std::chrono::steady_clock::now() + limit;
+    }
     std::size_t done = 0;
     while (done < out_.size()) {
-        const auto written = stream_->write(std::span(out_).subspan(done));
+        const auto written = stream_->write_before(std::span(out_).subspan(done), deadline);
         if (!written || *written == 0) {
             out_.erase(out_.begin(), out_.begin() + static_cast<std::ptrdiff_t>(done));
             if (!written) {
+                output_stalled_ = written.error().is_timeout();
                 return std::unexpected(WsError::io(written.error()));
             }
             return std::unexpected(WsError::io(os::SysError{0, texts::WRITE_ZERO.data()}));
@@ -151,11 +164,25 @@ WsResult<void> WebSocket::write_out() {
         done += *written;
     }
     out_.clear();
+    output_stalled_ = false;
     reply_unwritten_ = false;
     return {};
 }
 
-WsResult<Message> WebSocket::read() {
+WsResult<std::optional<Message>> WebSocket::take_buffered(std::size_t& bytes_left) {
+    const std::size_t offered = std::min(in_end_ - in_begin_, bytes_left);
+    std::span<const std::uint8_t> input(in_.get() + in_begin_, offered);
+    auto consumed = reader_.consume(input);
+    const std::size_t taken = offered - input.size();
+    in_begin_ += taken;
+    bytes_left -= taken;
+    if (!consumed) {
+        read_error_ = consumed.error();
+    }
+    return consumed;
+}
+
+WsResult<Message> WebSocket::read(ReadBudget budget) {
     if (state_ == State::Terminated) {
         return std::unexpected(WsError::connection_closed());
     }
@@ -177,31 +204,35 @@ WsResult<Message> WebSocket::read() {
         state_ = State::Terminated;
         return std::unexpected(WsError::connection_closed());
     }
+    std::size_t bytes_left = budget.bytes;
+    bool received = false;
     for (;;) {
-        if (in_begin_ < in_end_) {
-            std::span<const std::uint8_t> input(in_.data() + in_begin_, in_end_ - in_begin_);
-            auto consumed = reader_.consume(input);
-            in_begin_ = in_end_ - input.size();
-            if (!consumed) {
-                read_error_ = consumed.error();
-                return std::unexpected(consumed.error());
+        if (in_begin_ < in_end_ && bytes_left > 0) {
+            auto message = take_buffered(bytes_left);
+            if (!message) {
+                return std::unexpected(message.error());
             }
-            if (*consumed) {
-                return on_message(std::move(**consumed));
+            if (*message) {
+                return on_message(std::move(**message));
             }
             continue;
         }
+        const bool out_of_time = received && budget.deadline && std::chrono::steady_clock::now() >= *budget.deadline;
+        if (bytes_left == 0 || out_of_time) {
+            return std::unexpected(WsError::io(os::would_block_error()));
+        }
         in_begin_ = 0;
         in_end_ = 0;
-        const auto received = stream_->read(in_);
-        if (!received) {
-            return std::unexpected(WsError::io(received.error()));
+        const auto got = stream_->read_before(std::span(in_.get(), RECEIVE_CHUNK), budget.deadline);
+        received = true;
+        if (!got) {
+            return std::unexpected(WsError::io(got.error()));
         }
-        if (*received == 0) {
+        if (*got == 0) {
             state_ = State::Terminated;
             return std::unexpected(WsError::protocol(texts::RESET_WITHOUT_CLOSE));
         }
-        in_end_ = *received;
+        in_end_ = *got;
     }
 }
 

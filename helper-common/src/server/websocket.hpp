@@ -9,7 +9,14 @@
 //
 // A time-out of the stream is returned as an Io error for which is_timeout()
 // holds, and loses nothing: received bytes, a partial frame and unsent
-// output all stay for the next call.
+// output all stay for the next call. A read may also be given a budget, and
+// one that runs out ends the same way.
+//
+// Writing out the queue (a flush, or a write that reaches the threshold) may
+// take at most the stream's write time-out as a whole, so a peer that reads
+// a few bytes now and then cannot hold it. After such a time-out, later
+// write-outs only take what fits at once until one has written everything:
+// a peer that has stopped reading is not waited for twice.
 
 #include <cstddef>
 #include <cstdint>
@@ -27,6 +34,17 @@ namespace server {
 
 inline constexpr std::size_t RECEIVE_CHUNK = 128 * 1024;
 inline constexpr std::size_t WRITE_THRESHOLD = 128 * 1024;
+
+// How much one read may take before it gives up with "would block" and keeps
+// what it has for the next read. A client that sends endless fragments of an
+// unfinished message, or trickles a frame byte by byte, cannot hold it.
+struct ReadBudget {
+    // No receive starts at or after it (the first receive of a read always
+    // may), and none waits past it.
+    os::Deadline deadline;
+    // Bytes the read may take in without completing a message.
+    std::size_t bytes = SIZE_MAX;
+};
 
 class WebSocket {
 public:
@@ -58,8 +76,9 @@ public:
     // stream ended, every read fails with ConnectionClosed (or the reset error
     // the first time). After a protocol, capacity or UTF-8 error the reader
     // stops and returns that error again; writing stays possible so that the
-    // caller can still send its close.
-    [[nodiscard]] WsResult<Message> read();
+    // caller can still send its close. A read whose budget runs out first
+    // fails with "would block" (os::would_block_error()).
+    [[nodiscard]] WsResult<Message> read(ReadBudget budget = {});
 
     // Starts the closing handshake (once) and flushes. Without a frame the
     // close carries no body: 88 00 on the wire.
@@ -72,8 +91,8 @@ public:
     [[nodiscard]] bool can_write() const { return state_ == State::Active; }
     // Whether the connection has finished (closing handshake done or stream ended).
     [[nodiscard]] bool is_finished() const { return state_ == State::Terminated; }
-    // Whether received bytes wait to be read as (part of) a message.
-    [[nodiscard]] bool has_buffered_input() const { return in_end_ > in_begin_; }
+    // Received bytes that wait to be read as (part of) a message.
+    [[nodiscard]] std::size_t buffered_input() const { return in_end_ - in_begin_; }
     // Bytes queued but not yet written to the stream.
     [[nodiscard]] std::size_t queued_bytes() const { return out_.size(); }
 
@@ -91,19 +110,23 @@ private:
     void set_reply(Opcode opcode, std::span<const std::uint8_t> payload);
     void queue_reply();
     [[nodiscard]] WsResult<void> write_out();
+    [[nodiscard]] WsResult<std::optional<Message>> take_buffered(std::size_t& bytes_left);
     [[nodiscard]] WsResult<Message> on_message(Message message);
 
     std::unique_ptr<os::Stream> stream_;
     State state_ = State::Active;
 
     std::vector<std::uint8_t> out_;  // encoded frames not yet written
+    bool output_stalled_ = false;    // the last write-out timed out
 
     // The automatic reply (pong or close) that the next write, flush or read
     // queues, and whether a queued one has not reached the stream yet.
     std::optional<std::vector<std::uint8_t>> reply_;
     bool reply_unwritten_ = false;
 
-    std::vector<std::uint8_t> in_;  // RECEIVE_CHUNK bytes; [in_begin_, in_end_) not yet consumed
+    // RECEIVE_CHUNK bytes, left uninitialised so that a connection touches
+    // only the pages its data reaches; [in_begin_, in_end_) not yet consumed.
+    std::unique_ptr<std::uint8_t[]> in_;
     std::size_t in_begin_ = 0;
     std::size_t in_end_ = 0;
     FrameReader reader_;

@@ -1,12 +1,27 @@
 #include "support/memory_stream.hpp"
 
 #include <algorithm>
+#include <thread>
 
 namespace test_support {
 
 namespace {
 
 constexpr const char* CLOSED_TEXT = "memory stream closed";
+
+// Waits the peer's delay; false when the deadline ends the wait first.
+bool wait_delay(std::chrono::milliseconds delay, os::Deadline deadline) {
+    if (delay.count() <= 0) {
+        return true;
+    }
+    const auto due = std::chrono::steady_clock::now() + delay;
+    if (deadline && *deadline < due) {
+        std::this_thread::sleep_until(*deadline);
+        return false;
+    }
+    std::this_thread::sleep_until(due);
+    return true;
+}
 
 }  // namespace
 
@@ -34,11 +49,14 @@ std::vector<std::uint8_t> MemoryPeer::take_written() {
     return out;
 }
 
-os::Result<std::size_t> MemoryStream::read(std::span<std::uint8_t> buffer) {
+os::Result<std::size_t> MemoryStream::read_before(std::span<std::uint8_t> buffer, os::Deadline deadline) {
     MemoryPeer& p = *peer_;
     ++p.reads_;
     if (p.closed_) {
         return std::unexpected(os::SysError{0, CLOSED_TEXT});
+    }
+    if (!wait_delay(p.delay_, deadline)) {
+        return std::unexpected(os::timeout_error());
     }
     if (p.script_.empty()) {
         return std::unexpected(os::timeout_error());
@@ -56,22 +74,26 @@ os::Result<std::size_t> MemoryStream::read(std::span<std::uint8_t> buffer) {
     const std::size_t count = std::min(buffer.size(), piece.bytes.size() - piece.offset);
     std::copy_n(piece.bytes.begin() + static_cast<std::ptrdiff_t>(piece.offset), count, buffer.begin());
     piece.offset += count;
+    p.delivered_ += count;
     if (piece.offset == piece.bytes.size()) {
         p.script_.pop_front();
     }
     return count;
 }
 
-os::Result<std::size_t> MemoryStream::write(std::span<const std::uint8_t> bytes) {
+os::Result<std::size_t> MemoryStream::write_before(std::span<const std::uint8_t> bytes, os::Deadline deadline) {
     MemoryPeer& p = *peer_;
     if (p.closed_) {
         return std::unexpected(os::SysError{0, CLOSED_TEXT});
     }
-    std::size_t count = bytes.size();
+    if (!wait_delay(p.delay_, deadline)) {
+        return std::unexpected(os::send_timeout_error());
+    }
+    std::size_t count = std::min(bytes.size(), p.write_piece_);
     if (p.write_budget_) {
         count = std::min(count, *p.write_budget_);
         if (count == 0) {
-            return std::unexpected(os::timeout_error());
+            return std::unexpected(os::send_timeout_error());
         }
         *p.write_budget_ -= count;
     }

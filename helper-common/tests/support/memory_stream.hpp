@@ -38,8 +38,17 @@ public:
     // (nullopt: accept everything).
     void limit_writes(std::optional<std::size_t> bytes) { write_budget_ = bytes; }
 
+    // A slow peer: every read and write first waits this long (a deadline
+    // that comes first ends it with the time-out), and a write takes at most
+    // `write_piece` bytes.
+    void slow_down(std::chrono::milliseconds delay, std::size_t write_piece = SIZE_MAX) {
+        delay_ = delay;
+        write_piece_ = write_piece;
+    }
+
     [[nodiscard]] bool closed() const { return closed_; }
     [[nodiscard]] std::size_t reads() const { return reads_; }
+    [[nodiscard]] std::size_t bytes_delivered() const { return delivered_; }
     [[nodiscard]] bool input_pending() const { return !script_.empty(); }
     [[nodiscard]] std::chrono::milliseconds read_timeout() const { return read_timeout_; }
     [[nodiscard]] std::chrono::milliseconds write_timeout() const { return write_timeout_; }
@@ -56,8 +65,11 @@ private:
     std::deque<Piece> script_;
     std::vector<std::uint8_t> written_;
     std::optional<std::size_t> write_budget_;
+    std::chrono::milliseconds delay_{0};
+    std::size_t write_piece_ = SIZE_MAX;
     bool closed_ = false;
     std::size_t reads_ = 0;
+    std::size_t delivered_ = 0;
     std::chrono::milliseconds read_timeout_{0};
     std::chrono::milliseconds write_timeout_{0};
 };
@@ -67,14 +79,16 @@ public:
     explicit MemoryStream(std::shared_ptr<MemoryPeer> peer) : peer_(std::move(peer)) {}
 
     // With nothing scripted a read times out, as an idle socket would.
-    [[nodiscard]] os::Result<std::size_t> read(std::span<std::uint8_t> buffer) override;
-    [[nodiscard]] os::Result<std::size_t> write(std::span<const std::uint8_t> bytes) override;
+    [[nodiscard]] os::Result<std::size_t> read_before(std::span<std::uint8_t> buffer, os::Deadline deadline) override;
+    [[nodiscard]] os::Result<std::size_t> write_before(std::span<const std::uint8_t> bytes,
+                                                       os::Deadline deadline) override;
     // Readable whenever something is scripted (even a time-out or the end).
     [[nodiscard]] os::Result<bool> wait_readable(std::chrono::milliseconds) override {
         return peer_->input_pending();
     }
     [[nodiscard]] os::Result<void> set_read_timeout(std::chrono::milliseconds timeout) override;
     [[nodiscard]] os::Result<void> set_write_timeout(std::chrono::milliseconds timeout) override;
+    [[nodiscard]] std::chrono::milliseconds write_timeout() const override { return peer_->write_timeout_; }
     void close() override;
 
 private:

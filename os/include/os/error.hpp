@@ -8,8 +8,8 @@
 namespace os {
 
 enum class ErrorKind {
-    TimedOut,     // a receive or send time-out expired (Windows: WSAETIMEDOUT)
-    WouldBlock,   // no data within the time-out (POSIX: EAGAIN)
+    TimedOut,     // a send made no progress in time (both); a receive time-out (Windows: WSAETIMEDOUT)
+    WouldBlock,   // no data within the time-out (POSIX: EAGAIN), or a read gave up early
     Other,
 };
 
@@ -51,6 +51,13 @@ using Result = std::expected<T, SysError>;
 [[nodiscard]] SysError last_socket_error();
 // The error a receive reports when its time-out expires on this platform.
 [[nodiscard]] SysError timeout_error();
+// The error a send reports when it made no progress within its time-out or
+// its deadline: a time-out on every platform (ETIMEDOUT, WSAETIMEDOUT), never
+// "would block", so that callers treat a stalled peer alike everywhere.
+[[nodiscard]] SysError send_timeout_error();
+// "Would block" (EAGAIN, WSAEWOULDBLOCK): for an operation that stopped before
+// it had to wait, leaving the rest for later.
+[[nodiscard]] SysError would_block_error();
 
 // The system's own message for an error number (on Windows also an HRESULT),
 // without trailing blanks or line breaks; empty when the system has none.

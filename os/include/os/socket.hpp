@@ -34,8 +34,10 @@ public:
     [[nodiscard]] Result<void> set_read_timeout(std::chrono::milliseconds timeout) override;
     [[nodiscard]] Result<void> set_write_timeout(std::chrono::milliseconds timeout) override;
 
-    [[nodiscard]] Result<std::size_t> read(std::span<std::uint8_t> buffer) override;
-    [[nodiscard]] Result<std::size_t> write(std::span<const std::uint8_t> bytes) override;
+    [[nodiscard]] std::chrono::milliseconds write_timeout() const override { return write_timeout_; }
+
+    [[nodiscard]] Result<std::size_t> read_before(std::span<std::uint8_t> buffer, Deadline deadline) override;
+    [[nodiscard]] Result<std::size_t> write_before(std::span<const std::uint8_t> bytes, Deadline deadline) override;
 
     [[nodiscard]] Result<bool> wait_readable(std::chrono::milliseconds timeout) override;
 
