@@ -169,6 +169,8 @@ WsResult<void> WebSocket::write_out() {
     return {};
 }
 
+// Feeds the reader at most bytes_left of the received bytes and counts off
+// what it took.
 WsResult<std::optional<Message>> WebSocket::take_buffered(std::size_t& bytes_left) {
     const std::size_t offered = std::min(in_end_ - in_begin_, bytes_left);
     std::span<const std::uint8_t> input(in_.get() + in_begin_, offered);
