@@ -11,12 +11,9 @@
 #include <sys/stat.h>
 #endif
 
-#include "data_folder.hpp"
 #include "info_file.hpp"
 #include "os/fs.hpp"
-#include "server/shared_state.hpp"
 #include "support/child_process.hpp"
-#include "support/scoped_env.hpp"
 #include "support/temp_dir.hpp"
 
 namespace {
@@ -225,56 +222,6 @@ TEST(InfoFile, OwnershipIsTheTokenAsASubstringOfValidUtf8) {
     ASSERT_TRUE(os::write_private_file(path, common::format_info_json(1, token, 2) + std::string(8192, ' ')).has_value());
     EXPECT_FALSE(common::is_own_info_file(path, token)) << "far larger than any info text";
     EXPECT_FALSE(common::is_own_info_file(folder.path(), token)) << "a folder";
-}
-
-class DataFolder : public ::testing::Test {
-protected:
-    support::TempDir base;
-    support::ScopedEnv appdata{"APPDATA", base.path()};
-    std::string new_folder = os::join_path(base.path(), "Brenquosta");
-    std::string old_folder = os::join_path(base.path(), "discord-quorvel");
-};
-
-TEST_F(DataFolder, NewFolderWhenTheOldOneIsAbsentAndNothingIsCreated) {
-    EXPECT_EQ(common::resolve_data_folder(), new_folder);
-    EXPECT_FALSE(os::path_exists(new_folder));
-}
-
-TEST_F(DataFolder, OldFolderWhileItExistsWithoutTheMarker) {
-    ASSERT_TRUE(os::create_directories(old_folder).has_value());
-    EXPECT_EQ(common::resolve_data_folder(), old_folder);
-    ASSERT_TRUE(os::create_directories(new_folder).has_value());
-    EXPECT_EQ(common::resolve_data_folder(), old_folder) << "a new folder alone does not migrate";
-}
-
-TEST_F(DataFolder, MarkerOfAnyKindSelectsTheNewFolder) {
-    ASSERT_TRUE(os::create_directories(old_folder).has_value());
-    ASSERT_TRUE(os::create_directories(os::join_path(new_folder, ".migrated")).has_value());
-    EXPECT_EQ(common::resolve_data_folder(), new_folder);
-}
-
-TEST_F(DataFolder, OldNameAsAPlainFileIsIgnored) {
-    ASSERT_TRUE(os::write_private_file(old_folder, "").has_value());
-    EXPECT_EQ(common::resolve_data_folder(), new_folder);
-}
-
-TEST(DataFolderWithoutBase, EmptyAppdataGivesRelativeFolders) {
-    support::ScopedEnv appdata{"APPDATA", std::string()};
-    EXPECT_EQ(common::resolve_data_folder(), "Brenquosta");
-}
-
-TEST(IdleLimit, PassesOnlyWhenStrictlyGreater) {
-    using namespace std::chrono;
-    const steady_clock::time_point t0{seconds(1000)};
-    const server::IdleLimit two{2};
-    EXPECT_FALSE(server::idle_limit_passed(t0, t0 + seconds(2), two));
-    EXPECT_TRUE(server::idle_limit_passed(t0, t0 + seconds(2) + nanoseconds(1), two));
-    EXPECT_TRUE(server::idle_limit_passed(t0, t0 + seconds(3), two));
-    EXPECT_FALSE(server::idle_limit_passed(t0, t0 + milliseconds(1999), two));
-    EXPECT_FALSE(server::idle_limit_passed(t0 + seconds(5), t0, two)) << "since after now counts as 0";
-    EXPECT_FALSE(server::idle_limit_passed(t0, t0, server::IdleLimit{0}));
-    EXPECT_TRUE(server::idle_limit_passed(t0, t0 + nanoseconds(1), server::IdleLimit{0}));
-    EXPECT_FALSE(server::idle_limit_passed(t0, t0 + hours(1000000), server::IdleLimit{UINT64_MAX}));
 }
 
 }  // namespace
