@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "os/socket.hpp"
+#include "socket_address.hpp"
 #include "socket_primitives.hpp"
 
 namespace os {
@@ -17,14 +18,6 @@ namespace {
 int fd_of(sockets::Native socket) { return static_cast<int>(socket); }
 
 std::unexpected<SysError> failure() { return std::unexpected(last_socket_error()); }
-
-sockaddr_in loopback(std::uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
 
 // Runs a receive or send again when a signal cut it short.
 template <class Call>
@@ -63,7 +56,7 @@ Result<Native> open_tcp() {
 }
 
 Result<void> bind_and_listen(Native listener, std::uint16_t port, int backlog) {
-    const sockaddr_in address = loopback(port);
+    const sockaddr_in address = loopback_address(port);
     if (::bind(fd_of(listener), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(fd_of(listener), backlog) != 0) {
         return failure();
@@ -72,7 +65,7 @@ Result<void> bind_and_listen(Native listener, std::uint16_t port, int backlog) {
 }
 
 Result<void> connect_loopback(Native socket, std::uint16_t port) {
-    const sockaddr_in address = loopback(port);
+    const sockaddr_in address = loopback_address(port);
     int result = 0;
     do {
         result = ::connect(fd_of(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address);
@@ -109,11 +102,8 @@ Result<std::uint16_t> local_port(Native socket) {
     if (::getsockname(fd_of(socket), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         return failure();
     }
-    if (address.ss_family == AF_INET) {
-        return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
-    }
-    if (address.ss_family == AF_INET6) {
-        return ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
+    if (auto port = port_of(address)) {
+        return *port;
     }
     return std::unexpected(SysError{EINVAL, "invalid argument"});
 }

@@ -8,6 +8,7 @@
 #include <climits>
 
 #include "os/socket.hpp"
+#include "socket_address.hpp"
 #include "socket_primitives.hpp"
 
 namespace os {
@@ -56,14 +57,6 @@ Result<std::optional<std::size_t>> outcome(int moved) {
 
 int length_of(std::size_t size) { return static_cast<int>(std::min<std::size_t>(size, INT_MAX)); }
 
-sockaddr_in loopback(std::uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
 }  // namespace
 
 void SocketTraits::close(Value value) noexcept { closesocket(as_socket(value)); }
@@ -88,7 +81,7 @@ Result<Native> open_tcp() {
 }
 
 Result<void> bind_and_listen(Native listener, std::uint16_t port, int backlog) {
-    sockaddr_in address = loopback(port);
+    const sockaddr_in address = loopback_address(port);
     if (auto bound = succeeded(bind(as_socket(listener), reinterpret_cast<const sockaddr*>(&address), sizeof address));
         !bound) {
         return bound;
@@ -97,7 +90,7 @@ Result<void> bind_and_listen(Native listener, std::uint16_t port, int backlog) {
 }
 
 Result<void> connect_loopback(Native socket, std::uint16_t port) {
-    sockaddr_in address = loopback(port);
+    const sockaddr_in address = loopback_address(port);
     return succeeded(connect(as_socket(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address));
 }
 
@@ -120,14 +113,10 @@ Result<std::uint16_t> local_port(Native socket) {
     if (getsockname(as_socket(socket), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         return failure();
     }
-    switch (address.ss_family) {
-        case AF_INET:
-            return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
-        case AF_INET6:
-            return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
-        default:
-            return std::unexpected(SysError{WSAEINVAL, "invalid argument"});
+    if (auto port = port_of(address)) {
+        return *port;
     }
+    return std::unexpected(SysError{WSAEINVAL, "invalid argument"});
 }
 
 Result<void> set_nodelay(Native socket, bool on) {
