@@ -4,40 +4,19 @@
 #include <unistd.h>
 
 #include <string_view>
-#include <utility>
 
 #include "os/error.hpp"
+#include "os/owned_handle.hpp"
 
 namespace os {
 
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
-        if (this != &other) {
-            reset(std::exchange(other.fd_, -1));
-        }
-        return *this;
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd() { reset(); }
-
-    [[nodiscard]] int get() const { return fd_; }
-    [[nodiscard]] bool valid() const { return fd_ >= 0; }
-    int release() { return std::exchange(fd_, -1); }
-    void reset(int fd = -1) {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-        fd_ = fd;
-    }
-
-private:
-    int fd_ = -1;
+struct FdTraits {
+    using Value = int;
+    static constexpr int EMPTY = -1;
+    static bool is_valid(int fd) noexcept { return fd >= 0; }
+    static void close(int fd) noexcept { ::close(fd); }
 };
+using UniqueFd = OwnedHandle<FdTraits>;
 
 // Writes every byte, retrying interrupted and partial writes; a write that
 // makes no progress is an error.

@@ -105,7 +105,7 @@ Result<void> remove_file(std::string_view path) {
 
 Result<std::string> read_file(std::string_view path) {
     UniqueFd fd(::open(to_c(path).c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.valid()) {
+    if (!fd) {
         return std::unexpected(last_error());
     }
     return read_up_to(fd.get(), SIZE_MAX);
@@ -114,7 +114,7 @@ Result<std::string> read_file(std::string_view path) {
 Result<std::string> read_small_file(std::string_view path, std::size_t max_bytes) {
     // O_NONBLOCK: opening a FIFO must not wait for a writer.
     UniqueFd fd(::open(to_c(path).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (!fd.valid()) {
+    if (!fd) {
         return std::unexpected(last_error());
     }
     struct stat info {};
@@ -136,7 +136,7 @@ Result<void> append_to_file(std::string_view path, std::string_view bytes) {
     // or drops what does not fit, instead of holding the writer for ever.
     // Regular files ignore the flag.
     UniqueFd fd(::open(to_c(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644));
-    if (!fd.valid()) {
+    if (!fd) {
         return std::unexpected(last_error());
     }
     return write_all(fd.get(), bytes);
@@ -144,7 +144,7 @@ Result<void> append_to_file(std::string_view path, std::string_view bytes) {
 
 Result<void> write_private_file(std::string_view path, std::string_view bytes) {
     UniqueFd fd(::open(to_c(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-    if (!fd.valid()) {
+    if (!fd) {
         return std::unexpected(last_error());
     }
     // A file that existed before keeps its old mode through O_TRUNC; the

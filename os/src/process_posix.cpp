@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "fd_posix.hpp"
 #include "os/fs.hpp"
 #include "os/process.hpp"
 
@@ -133,6 +132,8 @@ std::vector<ProcessEntry> snapshot_processes() {
     return rows;
 }
 
+void KernelHandleTraits::close(Value value) noexcept { ::close(static_cast<int>(value)); }
+
 std::optional<ProcessWatch> ProcessWatch::open(std::uint32_t pid) {
     if (pid == 0 || pid > 0x7FFFFFFFu) {
         return std::nullopt;
@@ -142,24 +143,11 @@ std::optional<ProcessWatch> ProcessWatch::open(std::uint32_t pid) {
         return std::nullopt;
     }
     // pidfds are always close-on-exec.
-    return ProcessWatch(static_cast<std::intptr_t>(fd));
+    return ProcessWatch(KernelHandle(fd));
 }
-
-ProcessWatch::ProcessWatch(ProcessWatch&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
-
-ProcessWatch& ProcessWatch::operator=(ProcessWatch&& other) noexcept {
-    if (this != &other) {
-        UniqueFd old(static_cast<int>(handle_));
-        handle_ = other.handle_;
-        other.handle_ = -1;
-    }
-    return *this;
-}
-
-ProcessWatch::~ProcessWatch() { UniqueFd closing(static_cast<int>(handle_)); }
 
 bool ProcessWatch::has_ended() const {
-    pollfd waiter{static_cast<int>(handle_), POLLIN, 0};
+    pollfd waiter{static_cast<int>(handle_.get()), POLLIN, 0};
     return ::poll(&waiter, 1, 0) == 1 && (waiter.revents & POLLIN) != 0;
 }
 

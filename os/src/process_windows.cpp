@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cwchar>
 #include <memory>
-#include <utility>
 
 #include "os/windows/unique_handle.hpp"
 #include "os/process.hpp"
@@ -21,8 +20,6 @@ constexpr const char* CRASH_ADDRESS = " em ";
 
 // The fast-fail code for a fatal application exit (FAST_FAIL_FATAL_APP_EXIT).
 constexpr unsigned FAST_FAIL_FATAL_APP_EXIT_CODE = 7;
-
-constexpr std::intptr_t NO_HANDLE = -1;
 
 std::atomic<void (*)(const std::string&)> g_crash_handler{nullptr};
 
@@ -109,36 +106,21 @@ std::vector<ProcessEntry> snapshot_processes() {
     return rows;
 }
 
+void KernelHandleTraits::close(Value value) noexcept { CloseHandle(reinterpret_cast<HANDLE>(value)); }
+
 std::optional<ProcessWatch> ProcessWatch::open(std::uint32_t pid) {
     HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
     if (!is_valid_handle(process)) {
         return std::nullopt;
     }
-    return ProcessWatch(reinterpret_cast<std::intptr_t>(process));
-}
-
-ProcessWatch::ProcessWatch(ProcessWatch&& other) noexcept
-    : handle_(std::exchange(other.handle_, NO_HANDLE)) {}
-
-ProcessWatch& ProcessWatch::operator=(ProcessWatch&& other) noexcept {
-    if (this != &other) {
-        ProcessWatch old(std::move(*this));
-        handle_ = std::exchange(other.handle_, NO_HANDLE);
-    }
-    return *this;
-}
-
-ProcessWatch::~ProcessWatch() {
-    if (handle_ != NO_HANDLE) {
-        CloseHandle(reinterpret_cast<HANDLE>(handle_));
-    }
+    return ProcessWatch(KernelHandle(reinterpret_cast<std::intptr_t>(process)));
 }
 
 bool ProcessWatch::has_ended() const {
-    if (handle_ == NO_HANDLE) {
+    if (!handle_) {
         return false;
     }
-    return WaitForSingleObject(reinterpret_cast<HANDLE>(handle_), 0) == WAIT_OBJECT_0;
+    return WaitForSingleObject(reinterpret_cast<HANDLE>(handle_.get()), 0) == WAIT_OBJECT_0;
 }
 
 }  // namespace os

@@ -36,7 +36,7 @@ Result<UniqueFd> open_temporary(const std::string& temporary) {
         // waiting for one.
         UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
                            0600));
-        if (fd.valid()) {
+        if (fd) {
             struct stat info {};
             if (::fstat(fd.get(), &info) != 0) {
                 return fail();

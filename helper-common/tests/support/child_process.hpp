@@ -1,7 +1,7 @@
 #pragma once
 // Child processes for end-to-end tests: start a program with arguments and a
 // modified environment, wait for its end with a time-out, kill it. The
-// destructor kills and reaps a child that is still running.
+// destructor kills and reaps a child that is still running. Move-only.
 
 #include <chrono>
 #include <cstdint>
@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "os/owned_handle.hpp"
 
 namespace support {
 
@@ -44,12 +46,6 @@ public:
         const std::string& path, const std::vector<std::string>& args, const EnvOverrides& env = {},
         ChildOutput output = ChildOutput::Discard);
 
-    ChildProcess(ChildProcess&& other) noexcept;
-    ChildProcess& operator=(ChildProcess&& other) noexcept;
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
-    ~ChildProcess();
-
     // The child's process id as the OS layer sees it (os::current_pid() in the child).
     [[nodiscard]] std::uint32_t pid() const { return pid_; }
 
@@ -64,12 +60,20 @@ public:
     void kill();
 
 private:
-    ChildProcess(std::uint32_t pid, std::intptr_t handle) : pid_(pid), handle_(handle) {}
-    void release();
+    // The running child: its process HANDLE on Windows, its pid elsewhere.
+    // Letting it go kills a child that still runs and waits for its end.
+    struct RunningTraits {
+        using Value = std::intptr_t;
+        static constexpr Value EMPTY = -1;
+        static bool is_valid(Value value) noexcept { return value != EMPTY; }
+        static void close(Value value) noexcept;
+    };
+
+    ChildProcess(std::uint32_t pid, std::intptr_t running) : pid_(pid), running_(running) {}
 
     std::uint32_t pid_ = 0;
-    std::intptr_t handle_ = -1;  // process HANDLE on Windows, pidfd (or -1) on POSIX
-    std::optional<ExitStatus> status_;  // set once the child has ended (and been reaped)
+    os::OwnedHandle<RunningTraits> running_;  // empty once the child has ended and been reaped
+    std::optional<ExitStatus> status_;        // set once the child has ended (and been reaped)
 };
 
 // A path as a child on this platform understands it: on Windows a Unix

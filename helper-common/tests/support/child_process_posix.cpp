@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cstring>
 #include <thread>
-#include <utility>
 
 #include "support/child_process.hpp"
 
@@ -84,36 +83,30 @@ std::expected<ChildProcess, std::string> ChildProcess::spawn(const std::string& 
     if (error != 0) {
         return std::unexpected(errno_text("posix_spawn", error));
     }
-    // A pidfd lets wait_for block in poll; without one it polls waitpid.
-    long pidfd = ::syscall(SYS_pidfd_open, pid, 0);
-    return ChildProcess(static_cast<std::uint32_t>(pid), pidfd >= 0 ? static_cast<std::intptr_t>(pidfd) : -1);
+    return ChildProcess(static_cast<std::uint32_t>(pid), static_cast<std::intptr_t>(pid));
 }
 
-void ChildProcess::release() {
-    if (pid_ != 0 && !status_) {
-        kill();
-        int raw = 0;
-        while (::waitpid(static_cast<pid_t>(pid_), &raw, 0) < 0 && errno == EINTR) {
-        }
+void ChildProcess::RunningTraits::close(Value value) noexcept {
+    const auto pid = static_cast<pid_t>(value);
+    ::kill(pid, SIGKILL);
+    int raw = 0;
+    while (::waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
     }
-    if (handle_ >= 0) {
-        ::close(static_cast<int>(handle_));
-    }
-    pid_ = 0;
-    handle_ = -1;
-    status_.reset();
 }
 
 std::optional<ExitStatus> ChildProcess::wait_for(milliseconds timeout) {
-    if (status_ || pid_ == 0) {
+    if (!running_) {
         return status_;
     }
     const auto deadline = steady_clock::now() + timeout;
+    // A pidfd lets the wait block in poll; without one it polls waitpid.
+    const os::KernelHandle pidfd(::syscall(SYS_pidfd_open, static_cast<pid_t>(pid_), 0));
     for (;;) {
         int raw = 0;
         pid_t done = ::waitpid(static_cast<pid_t>(pid_), &raw, WNOHANG);
         if (done == static_cast<pid_t>(pid_)) {
             status_ = decode(raw);
+            (void)running_.release();  // reaped: nothing is left to kill
             return status_;
         }
         if (done < 0 && errno != EINTR) {
@@ -123,8 +116,8 @@ std::optional<ExitStatus> ChildProcess::wait_for(milliseconds timeout) {
         if (left.count() <= 0) {
             return std::nullopt;
         }
-        if (handle_ >= 0) {
-            pollfd waiter{static_cast<int>(handle_), POLLIN, 0};
+        if (pidfd) {
+            pollfd waiter{static_cast<int>(pidfd.get()), POLLIN, 0};
             ::poll(&waiter, 1, static_cast<int>(std::min<milliseconds::rep>(left.count(), 60000)));
         } else {
             std::this_thread::sleep_for(std::min(left, milliseconds(5)));
@@ -133,7 +126,7 @@ std::optional<ExitStatus> ChildProcess::wait_for(milliseconds timeout) {
 }
 
 void ChildProcess::kill() {
-    if (pid_ != 0 && !status_) {
+    if (running_) {
         ::kill(static_cast<pid_t>(pid_), SIGKILL);
     }
 }

@@ -1,7 +1,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <utility>
 
 #include "support/child_process.hpp"
 
@@ -164,41 +163,36 @@ std::expected<ChildProcess, std::string> ChildProcess::spawn(const std::string& 
     return ChildProcess(info.dwProcessId, reinterpret_cast<std::intptr_t>(info.hProcess));
 }
 
-void ChildProcess::release() {
-    if (handle_ != -1) {
-        if (!status_) {
-            kill();
-            WaitForSingleObject(reinterpret_cast<HANDLE>(handle_), 10'000);
-        }
-        CloseHandle(reinterpret_cast<HANDLE>(handle_));
-    }
-    pid_ = 0;
-    handle_ = -1;
-    status_.reset();
+void ChildProcess::RunningTraits::close(Value value) noexcept {
+    const auto process = reinterpret_cast<HANDLE>(value);
+    TerminateProcess(process, KILLED_EXIT_STATUS);
+    WaitForSingleObject(process, 10'000);
+    CloseHandle(process);
 }
 
 std::optional<ExitStatus> ChildProcess::wait_for(milliseconds timeout) {
-    if (status_ || handle_ == -1) {
+    if (!running_) {
         return status_;
     }
+    const auto process = reinterpret_cast<HANDLE>(running_.get());
     auto wait_ms = static_cast<DWORD>(std::clamp<milliseconds::rep>(timeout.count(), 0, INFINITE - 1));
-    if (WaitForSingleObject(reinterpret_cast<HANDLE>(handle_), wait_ms) != WAIT_OBJECT_0) {
+    if (WaitForSingleObject(process, wait_ms) != WAIT_OBJECT_0) {
         return std::nullopt;
     }
     DWORD code = 0;
-    if (!GetExitCodeProcess(reinterpret_cast<HANDLE>(handle_), &code)) {
+    if (!GetExitCodeProcess(process, &code)) {
         return std::nullopt;
     }
     status_ = code;
     // Like a reaped child on POSIX: once the last handle is closed the
     // process object goes away and OpenProcess on its pid fails.
-    CloseHandle(reinterpret_cast<HANDLE>(std::exchange(handle_, -1)));
+    CloseHandle(reinterpret_cast<HANDLE>(running_.release()));
     return status_;
 }
 
 void ChildProcess::kill() {
-    if (handle_ != -1 && !status_) {
-        TerminateProcess(reinterpret_cast<HANDLE>(handle_), KILLED_EXIT_STATUS);
+    if (running_) {
+        TerminateProcess(reinterpret_cast<HANDLE>(running_.get()), KILLED_EXIT_STATUS);
     }
 }
 

@@ -4,7 +4,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "os/owned_handle.hpp"
 
 namespace os {
 
@@ -43,18 +46,12 @@ public:
     // nullopt when the process does not exist or cannot be opened.
     [[nodiscard]] static std::optional<ProcessWatch> open(std::uint32_t pid);
 
-    ProcessWatch(ProcessWatch&& other) noexcept;
-    ProcessWatch& operator=(ProcessWatch&& other) noexcept;
-    ProcessWatch(const ProcessWatch&) = delete;
-    ProcessWatch& operator=(const ProcessWatch&) = delete;
-    ~ProcessWatch();
-
     // Tests without waiting; a failed test counts as still running.
     [[nodiscard]] bool has_ended() const;
 
 private:
-    explicit ProcessWatch(std::intptr_t handle) : handle_(handle) {}
-    std::intptr_t handle_;  // HANDLE on Windows, pidfd elsewhere; -1 when empty
+    explicit ProcessWatch(KernelHandle handle) : handle_(std::move(handle)) {}
+    KernelHandle handle_;  // the process HANDLE on Windows, a pidfd elsewhere
 };
 
 }  // namespace os

@@ -3,28 +3,36 @@
 
 #include <chrono>
 #include <cstdint>
-#include <optional>
+#include <utility>
 
 #include "os/error.hpp"
+#include "os/owned_handle.hpp"
 #include "os/stream.hpp"
 
 namespace os {
+
+// A socket as the portable code holds it: a SOCKET on Windows, a file
+// descriptor elsewhere. Closing only closes.
+struct SocketTraits {
+    using Value = std::intptr_t;
+    static constexpr Value EMPTY = -1;  // INVALID_SOCKET on Windows
+    static bool is_valid(Value value) noexcept { return value != EMPTY; }
+    static void close(Value value) noexcept;
+};
+
+// A connected socket is shut down both ways before it is closed.
+struct ConnectionTraits : SocketTraits {
+    static void close(Value value) noexcept;
+};
 
 // A connected TCP socket. Time-outs are enforced by waiting for readiness
 // before each transfer, so even 1 ms is honoured to the millisecond.
 class Socket final : public Stream {
 public:
     Socket() = default;
-    Socket(Socket&& other) noexcept;
-    Socket& operator=(Socket&& other) noexcept;
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    ~Socket() override;
 
     // Connects to 127.0.0.1:port (clients and tests).
     [[nodiscard]] static Result<Socket> connect_loopback(std::uint16_t port);
-
-    [[nodiscard]] bool is_open() const { return handle_ != INVALID; }
 
     // Port of the socket's own address (IPv4 or IPv6); another family gives
     // the error "invalid argument".
@@ -41,30 +49,22 @@ public:
 
     [[nodiscard]] Result<bool> wait_readable(std::chrono::milliseconds timeout) override;
 
-    void close() override;
-
-    // Platform handle, for receive timestamps in benchmarks.
-    [[nodiscard]] std::intptr_t native_handle() const { return handle_; }
+    void close() override { handle_.reset(); }
 
 private:
     friend class Listener;
-    static constexpr std::intptr_t INVALID = -1;
-    explicit Socket(std::intptr_t handle) : handle_(handle) {}
+    explicit Socket(OwnedHandle<ConnectionTraits> handle) : handle_(std::move(handle)) {}
+    // A newly connected socket, switched to transfers that never block.
+    [[nodiscard]] static Result<Socket> connected(OwnedHandle<ConnectionTraits> handle);
 
-    std::intptr_t handle_ = INVALID;
-    std::chrono::milliseconds read_timeout_{0};
-    std::chrono::milliseconds write_timeout_{0};
+    OwnedHandle<ConnectionTraits> handle_;
+    std::chrono::milliseconds read_timeout_{0};   // zero: no limit
+    std::chrono::milliseconds write_timeout_{0};  // zero: no limit
 };
 
 // A listening TCP socket.
 class Listener {
 public:
-    Listener(Listener&& other) noexcept;
-    Listener& operator=(Listener&& other) noexcept;
-    Listener(const Listener&) = delete;
-    Listener& operator=(const Listener&) = delete;
-    ~Listener();
-
     // Binds 127.0.0.1:port (0: the system picks) and listens with the backlog.
     [[nodiscard]] static Result<Listener> bind_loopback(std::uint16_t port, int backlog);
 
@@ -74,8 +74,8 @@ public:
     [[nodiscard]] Result<Socket> accept();
 
 private:
-    explicit Listener(std::intptr_t handle) : handle_(handle) {}
-    std::intptr_t handle_ = -1;
+    explicit Listener(OwnedHandle<SocketTraits> handle) : handle_(std::move(handle)) {}
+    OwnedHandle<SocketTraits> handle_;
 };
 
 }  // namespace os

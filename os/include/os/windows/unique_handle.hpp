@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include <utility>
+#include "os/owned_handle.hpp"
 
 namespace os {
 
@@ -13,37 +13,12 @@ namespace os {
     return h != nullptr && h != INVALID_HANDLE_VALUE;
 }
 
-class UniqueHandle {
-public:
-    UniqueHandle() = default;
-    explicit UniqueHandle(HANDLE h) : handle_(is_valid_handle(h) ? h : nullptr) {}
-    UniqueHandle(UniqueHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-        if (this != &other) {
-            reset(std::exchange(other.handle_, nullptr));
-        }
-        return *this;
-    }
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-    ~UniqueHandle() { reset(); }
-
-    [[nodiscard]] HANDLE get() const { return handle_; }
-    [[nodiscard]] bool valid() const { return handle_ != nullptr; }
-    explicit operator bool() const { return valid(); }
-
-    // Gives up ownership without closing.
-    [[nodiscard]] HANDLE release() { return std::exchange(handle_, nullptr); }
-
-    void reset(HANDLE h = nullptr) {
-        HANDLE old = std::exchange(handle_, is_valid_handle(h) ? h : nullptr);
-        if (old != nullptr) {
-            CloseHandle(old);
-        }
-    }
-
-private:
-    HANDLE handle_ = nullptr;
+struct HandleTraits {
+    using Value = HANDLE;
+    static constexpr HANDLE EMPTY = nullptr;
+    static bool is_valid(HANDLE h) noexcept { return is_valid_handle(h); }
+    static void close(HANDLE h) noexcept { CloseHandle(h); }
 };
+using UniqueHandle = OwnedHandle<HandleTraits>;
 
 }  // namespace os
