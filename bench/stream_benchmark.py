@@ -11,8 +11,8 @@ Usage
     # native build (Linux release preset)
     bench/stream_benchmark.py build/bench-release/audio-capture/Brenquosta-audio
 
-    # Windows build under Wine (needs the brq-watched test helper beside the
-    # exe, or --watched-exe PATH; build both targets of the windows preset)
+    # Windows build under Wine (needs the brq-watched test helper of the same
+    # build tree, or --watched-exe PATH; build both targets of the windows preset)
     bench/stream_benchmark.py --wine build/bench-win/audio-capture/Brenquosta-audio.exe
 
     # the same, capturing in include mode from the stand-in process-loopback
@@ -224,7 +224,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("program", help="path of Brenquosta-audio (or Brenquosta-audio.exe with --wine)")
     parser.add_argument("--wine", action="store_true", help="run a Windows exe through wine")
-    parser.add_argument("--watched-exe", help="Wine: brq-watched.exe (default: beside the program)")
+    parser.add_argument("--watched-exe", help="Wine: brq-watched.exe (default: helper-common/ of the program's build tree)")
     parser.add_argument("--seconds", type=float, default=30.0, help="main pass length (default 30)")
     parser.add_argument("--quiet-seconds", type=float, default=10.0, help="silent-client pass (default 10)")
     parser.add_argument("--idle-seconds", type=float, default=10.0, help="no-client pass (default 10)")

@@ -86,8 +86,9 @@ class ProgramRunner:
         if not self.args.wine:
             self.watched = subprocess.Popen(["sleep", "3600"], stdin=subprocess.DEVNULL)
             return self.watched.pid
-        exe = self.args.watched_exe or os.path.join(os.path.dirname(os.path.abspath(self.args.program)),
-                                                    "brq-watched.exe")
+        # The build tree keeps it in helper-common/, beside audio-capture/.
+        build = os.path.dirname(os.path.dirname(os.path.abspath(self.args.program)))
+        exe = self.args.watched_exe or os.path.join(build, "helper-common", "brq-watched.exe")
         if not os.path.exists(exe):
             raise BenchError(f"{exe} not found: build the brq-watched target or pass --watched-exe")
         pid_file = os.path.join(self.folder, "watched.pid")
