@@ -12,8 +12,9 @@
 #include <thread>
 
 #include "capture/capture_context.hpp"
+#include "capture/capture_thread.hpp"
+#include "capture_mode.hpp"
 #include "client_poll.hpp"
-#include "server/session_config.hpp"
 #include "server/shared_state.hpp"
 #include "server/websocket.hpp"
 
@@ -45,17 +46,22 @@ private:
 // What runs on the "captura" thread; the tests substitute scripted captures.
 using CaptureBody = void (*)(capture::CaptureContext context);
 
-// The program's session handler (see server::serve_client).
-[[nodiscard]] std::expected<void, std::string> run_session(server::WebSocket& connection,
-                                                           const server::SessionConfig& config,
-                                                           server::SharedState& state, std::uint64_t generation);
+// What every session starts its capture thread with: the program's own
+// context for its session handler, read-only and shared by the connection
+// threads. The server code never sees it.
+struct CaptureSettings {
+    CaptureMode mode = CaptureMode::Exclude;  // FakeSource when the synthetic source runs
+    std::uint32_t target_pid = 0;             // the watched pid (tree root in exclude mode)
+    CaptureBody body = capture::capture_thread;
+    std::chrono::milliseconds start_timeout = START_TIMEOUT;
+};
 
-// run_session with another capture body and start limit (the program's
-// are capture::capture_thread and START_TIMEOUT).
-[[nodiscard]] std::expected<void, std::string> run_session_with(server::WebSocket& connection,
-                                                                const server::SessionConfig& config,
-                                                                server::SharedState& state,
-                                                                std::uint64_t generation, CaptureBody body,
-                                                                std::chrono::milliseconds start_timeout);
+// The program's session handler (see server::serve_client): streams until
+// the client leaves, the capture ends, an error occurs or
+// state.superseded(generation) holds.
+[[nodiscard]] std::expected<void, std::string> run_session(server::WebSocket& connection,
+                                                           const CaptureSettings& settings,
+                                                           const server::SharedState& state,
+                                                           std::uint64_t generation);
 
 }  // namespace audio
