@@ -1,6 +1,9 @@
 #include "session.hpp"
 
+#include <atomic>
+#include <memory>
 #include <optional>
+#include <thread>
 #include <variant>
 
 #include "capture/capture_texts.hpp"
@@ -16,6 +19,30 @@ using Clock = std::chrono::steady_clock;
 using server::WebSocket;
 
 std::unexpected<std::string> failure(std::string text) { return std::unexpected(std::move(text)); }
+
+// The session's hold on its capture thread. Destroying it stops the thread.
+class CaptureHandle {
+public:
+    CaptureHandle() : stop_(std::make_shared<std::atomic<bool>>(false)) {}
+    CaptureHandle(const CaptureHandle&) = delete;
+    CaptureHandle& operator=(const CaptureHandle&) = delete;
+    ~CaptureHandle() { stop_capture(); }
+
+    [[nodiscard]] const std::shared_ptr<std::atomic<bool>>& stop_flag() const { return stop_; }
+    void attach(std::thread thread) { thread_ = std::move(thread); }
+
+    // Raises the stop flag and waits, without a limit, for the thread to end.
+    void stop_capture() {
+        stop_->exchange(true);
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+
+private:
+    std::shared_ptr<std::atomic<bool>> stop_;
+    std::thread thread_;
+};
 
 // Starts the capture thread and waits for its report. Returns the start error
 // text, or nothing once capture runs.
@@ -90,13 +117,6 @@ std::expected<void, std::string> stream_frames(WebSocket& connection, const serv
 }
 
 }  // namespace
-
-void CaptureHandle::stop_capture() {
-    stop_->exchange(true);
-    if (thread_.joinable()) {
-        thread_.join();
-    }
-}
 
 std::expected<void, std::string> run_session(WebSocket& connection, const CaptureSettings& settings,
                                              const server::SharedState& state, std::uint64_t generation) {

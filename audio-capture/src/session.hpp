@@ -3,13 +3,10 @@
 // capture thread of its own, frames forwarded as they come, the client polled
 // every 100 ms.
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <expected>
-#include <memory>
 #include <string>
-#include <thread>
 
 #include "capture/capture_context.hpp"
 #include "capture/capture_thread.hpp"
@@ -23,25 +20,6 @@ namespace audio {
 inline constexpr std::chrono::seconds START_TIMEOUT{10};
 inline constexpr std::chrono::milliseconds READ_TIMEOUT{1};
 inline constexpr std::chrono::milliseconds POLL_INTERVAL{100};
-
-// The session's hold on its capture thread. Destroying it stops the thread.
-class CaptureHandle {
-public:
-    CaptureHandle() : stop_(std::make_shared<std::atomic<bool>>(false)) {}
-    CaptureHandle(const CaptureHandle&) = delete;
-    CaptureHandle& operator=(const CaptureHandle&) = delete;
-    ~CaptureHandle() { stop_capture(); }
-
-    [[nodiscard]] const std::shared_ptr<std::atomic<bool>>& stop_flag() const { return stop_; }
-    void attach(std::thread thread) { thread_ = std::move(thread); }
-
-    // Raises the stop flag and waits, without a limit, for the thread to end.
-    void stop_capture();
-
-private:
-    std::shared_ptr<std::atomic<bool>> stop_;
-    std::thread thread_;
-};
 
 // What runs on the "captura" thread; the tests substitute scripted captures.
 using CaptureBody = void (*)(capture::CaptureContext context);

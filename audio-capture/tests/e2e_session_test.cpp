@@ -21,7 +21,7 @@ constexpr std::uint8_t TEXT = 1, BINARY = 2, CLOSE = 8, PING = 9, PONG = 10;
 ServerFrame read_or_fail(client::WsClient& client, std::chrono::milliseconds timeout = 5s) {
     auto frame = client.read_frame(timeout);
     if (!frame) {
-        ADD_FAILURE() << "no frame: " << frame.error();
+        ADD_FAILURE() << "no frame: " << frame.error().text();
         return ServerFrame{};
     }
     return std::move(*frame);

@@ -87,7 +87,7 @@ protected:
 
     client::ServerFrame next_frame() {
         auto frame = client_->read_frame(15s);
-        EXPECT_TRUE(frame.has_value()) << frame.error();
+        EXPECT_TRUE(frame.has_value()) << frame.error().text();
         return frame ? std::move(*frame) : client::ServerFrame{};
     }
 

@@ -59,7 +59,7 @@ TEST(SessionRegistry, RefusedHandshakeLeavesTheIdleClockAlone) {
     ASSERT_TRUE(listener.has_value()) << listener.error().text();
     const std::uint16_t port = listener->local_port().value_or(0);
     auto client = client::WsClient::connect(port);
-    ASSERT_TRUE(client.has_value()) << client.error();
+    ASSERT_TRUE(client.has_value()) << client.error().text();
     auto accepted = listener->accept();
     ASSERT_TRUE(accepted.has_value()) << accepted.error().text();
 
@@ -75,7 +75,7 @@ TEST(SessionRegistry, RefusedHandshakeLeavesTheIdleClockAlone) {
     auto answer = client->handshake("https://example.com", "127.0.0.1:" + std::to_string(port),
                                     "/?t=Zq8_x-Y3kP0wLm2N", 20s);
     ASSERT_EQ(served.wait_for(20s), std::future_status::ready) << "serve_client did not return within 20 s";
-    EXPECT_EQ(answer.value_or(answer.error()), "HTTP/1.1 403 Forbidden\r\n\r\n");
+    EXPECT_EQ(answer.value_or(answer.error().text()), "HTTP/1.1 403 Forbidden\r\n\r\n");
 
     EXPECT_EQ(test_records::take(), (std::vector<std::string>{"handshake recusado: Origin",
                                                               "conexão encerrada: handshake: HTTP error: 403 Forbidden"}));
