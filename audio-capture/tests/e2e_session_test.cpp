@@ -230,7 +230,8 @@ TEST(ProgramSession, WatchedProcessEndingEndsTheProgramUnderAConnectedClient) {
     auto& [program, client, follower] = streaming;
     program.watched.kill();
     ASSERT_EQ(program.run.wait(10s), std::optional<support::ExitStatus>(0));
-    EXPECT_TRUE(client.read_until_closed(5s).has_value()) << "the connection drops with the program";
+    const auto rest = client.read_until_closed(5s);
+    EXPECT_TRUE(rest.has_value()) << "the connection drops with the program: " << rest.error().text();
     EXPECT_EQ(program.run.log_messages().back(), "encerrando: o processo capturado terminou");
 }
 
