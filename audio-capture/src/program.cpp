@@ -14,7 +14,6 @@
 #include "os/thread.hpp"
 #include "panic.hpp"
 #include "process_watch.hpp"
-#include "server/serve_client.hpp"
 #include "session.hpp"
 #include "settings.hpp"
 #include "texts.hpp"
@@ -74,14 +73,19 @@ void run_program() {
     }
     watchdog_thread->detach();
 
-    auto config = std::make_shared<const server::SessionConfig>(server::SessionConfig{
-        std::move(settings.token), {}, log_line,
-        settings.fake_source ? CaptureMode::FakeSource : settings.mode, watched->pid});
+    auto config = std::make_shared<const server::SessionConfig>(
+        server::SessionConfig{std::move(settings.token), {}, log_line});
+    auto capture = std::make_shared<const CaptureSettings>(
+        CaptureSettings{.mode = settings.fake_source ? CaptureMode::FakeSource : settings.mode,
+                        .target_pid = watched->pid});
 
     // Each "cliente" thread authenticates its client and runs the audio session.
-    common::run_accept_loop(*listener, state, config, [](common::ConnectionRecord record) {
-        server::serve_client(std::move(record), run_session);
-    });
+    const server::SessionHandler handler = [capture](server::WebSocket& connection,
+                                                     const server::SharedState& shared, std::uint64_t generation) {
+        const os::AudioThreadPriority audio_priority;  // forwards a frame every 10 ms
+        return run_session(connection, *capture, shared, generation);
+    };
+    common::run_accept_loop(*listener, state, config, handler);
 }
 
 }  // namespace audio

@@ -1,10 +1,12 @@
 #include "session.hpp"
 
+#include <atomic>
+#include <memory>
 #include <optional>
+#include <thread>
 #include <variant>
 
 #include "capture/capture_texts.hpp"
-#include "capture/capture_thread.hpp"
 #include "log.hpp"
 #include "messages.hpp"
 #include "os/thread.hpp"
@@ -18,22 +20,47 @@ using server::WebSocket;
 
 std::unexpected<std::string> failure(std::string text) { return std::unexpected(std::move(text)); }
 
+// The session's hold on its capture thread. Destroying it stops the thread.
+class CaptureHandle {
+public:
+    CaptureHandle() : stop_(std::make_shared<std::atomic<bool>>(false)) {}
+    CaptureHandle(const CaptureHandle&) = delete;
+    CaptureHandle& operator=(const CaptureHandle&) = delete;
+    ~CaptureHandle() { stop_capture(); }
+
+    [[nodiscard]] const std::shared_ptr<std::atomic<bool>>& stop_flag() const { return stop_; }
+    void attach(std::thread thread) { thread_ = std::move(thread); }
+
+    // Raises the stop flag and waits, without a limit, for the thread to end.
+    void stop_capture() {
+        stop_->exchange(true);
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+
+private:
+    std::shared_ptr<std::atomic<bool>> stop_;
+    std::thread thread_;
+};
+
 // Starts the capture thread and waits for its report. Returns the start error
 // text, or nothing once capture runs.
-std::optional<std::string> start_capture(CaptureHandle& capture, const server::SessionConfig& config,
-                                         protocol::FrameSender frames, CaptureBody body,
-                                         std::chrono::milliseconds start_timeout) {
+std::optional<std::string> start_capture(CaptureHandle& capture, const CaptureSettings& settings,
+                                         protocol::FrameSender frames) {
     auto [start_sender, start_receiver] = capture::make_start_channel();
-    capture::CaptureContext context{std::move(frames), std::move(start_sender), config.mode, config.target_pid,
+    capture::CaptureContext context{std::move(frames), std::move(start_sender), settings.mode, settings.target_pid,
                                     capture.stop_flag(), log_line};
     auto thread = os::spawn_thread(capture::CAPTURE_THREAD_NAME,
-                                   [body, context = std::move(context)]() mutable { body(std::move(context)); });
+                                   [body = settings.body, context = std::move(context)]() mutable {
+                                       body(std::move(context));
+                                   });
     if (!thread) {
         return std::string(texts::CAPTURE_THREAD_FAILED) + thread.error().text();
     }
     capture.attach(std::move(*thread));
 
-    auto report = start_receiver.recv_until(Clock::now() + start_timeout);
+    auto report = start_receiver.recv_until(Clock::now() + settings.start_timeout);
     if (!report) {
         // Nothing within the limit, or the thread ended without a report.
         return std::string(texts::CAPTURE_START_TIMED_OUT);
@@ -60,12 +87,12 @@ std::expected<void, std::string> forward_frames(WebSocket& connection, protocol:
 }
 
 // The streaming loop; its result is the session's end text, if any.
-std::expected<void, std::string> stream_frames(WebSocket& connection, server::SharedState& state,
+std::expected<void, std::string> stream_frames(WebSocket& connection, const server::SharedState& state,
                                                std::uint64_t generation, protocol::FrameReceiver& frames) {
     auto poll_deadline = Clock::now() + POLL_INTERVAL;
     for (;;) {
-        if (state.session_generation.load() != generation) {
-            return {};  // a newer client has been authenticated
+        if (state.superseded(generation)) {
+            return {};
         }
         auto frame = frames.recv_until(poll_deadline);
         if (frame) {
@@ -91,22 +118,8 @@ std::expected<void, std::string> stream_frames(WebSocket& connection, server::Sh
 
 }  // namespace
 
-void CaptureHandle::stop_capture() {
-    stop_->exchange(true);
-    if (thread_.joinable()) {
-        thread_.join();
-    }
-}
-
-std::expected<void, std::string> run_session(WebSocket& connection, const server::SessionConfig& config,
-                                             server::SharedState& state, std::uint64_t generation) {
-    const os::AudioThreadPriority audio_priority;  // forwards a frame every 10 ms
-    return run_session_with(connection, config, state, generation, capture::capture_thread, START_TIMEOUT);
-}
-
-std::expected<void, std::string> run_session_with(WebSocket& connection, const server::SessionConfig& config,
-                                                  server::SharedState& state, std::uint64_t generation,
-                                                  CaptureBody body, std::chrono::milliseconds start_timeout) {
+std::expected<void, std::string> run_session(WebSocket& connection, const CaptureSettings& settings,
+                                             const server::SharedState& state, std::uint64_t generation) {
     if (auto sent = connection.send(server::Message::text(format_message())); !sent) {
         return failure(sent.error().text());
     }
@@ -116,7 +129,7 @@ std::expected<void, std::string> run_session_with(WebSocket& connection, const s
     auto [frame_sender, frames] = protocol::make_frame_channel();
     CaptureHandle capture;
 
-    if (auto start_error = start_capture(capture, config, std::move(frame_sender), body, start_timeout)) {
+    if (auto start_error = start_capture(capture, settings, std::move(frame_sender))) {
         capture.stop_capture();
         log_line(std::string(texts::CAPTURE_START_FAILED) + *start_error);
         (void)connection.send(server::Message::text(error_message(*start_error)));

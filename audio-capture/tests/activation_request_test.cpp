@@ -5,7 +5,7 @@
 namespace audio::capture {
 namespace {
 
-TEST(ActivationRequest, ModeIsTheCaptureModeWithItsLowBitFlipped) {
+TEST(ActivationRequest, IncludeAndExcludeBecomeTheEnginesTreeModes) {
     const auto include = make_activation_request(CaptureMode::Include, 4242);
     EXPECT_EQ(include.activation_type, 1u);
     EXPECT_EQ(include.target_pid, 4242u);

@@ -34,7 +34,7 @@ void expect_streaming(client::WsClient& client, int frames) {
     e2e::SawtoothFollower follower;
     for (int i = 0; i < frames; ++i) {
         auto frame = client.read_frame(5s);
-        ASSERT_TRUE(frame.has_value()) << "audio frame " << i << ": " << frame.error();
+        ASSERT_TRUE(frame.has_value()) << "audio frame " << i << ": " << frame.error().text();
         ASSERT_EQ(frame->opcode, BINARY) << "frame " << i;
         ASSERT_EQ(follower.next(frame->payload), "") << "frame " << i;
     }
@@ -232,7 +232,7 @@ TEST(ProgramHostileClients, AThousandShortSessionsLeaveNothingBehind) {
         auto opened = client::open_websocket(port, client::DISCORD_ORIGIN, host_of(port), "/?t=" + e2e::TOKEN);
         if (!opened) {
             // Every slot taken by sessions still ending: try again.
-            ASSERT_LT(++refused, 500) << "refused again and again: " << opened.error();
+            ASSERT_LT(++refused, 500) << "refused again and again: " << opened.error().text();
             std::this_thread::sleep_for(10ms);
             continue;
         }

@@ -36,7 +36,7 @@ std::string fallback_notice() {
 ServerFrame read_or_fail(client::WsClient& client, std::chrono::milliseconds timeout = 10s) {
     auto frame = client.read_frame(timeout);
     if (!frame) {
-        ADD_FAILURE() << "no frame: " << frame.error();
+        ADD_FAILURE() << "no frame: " << frame.error().text();
         return ServerFrame{};
     }
     return std::move(*frame);

@@ -121,7 +121,7 @@ TEST(PipewireCapture, ServerThatStopsWhileStreamingEndsTheSession) {
     const auto deadline = Clock::now() + 10s;
     while (!close && Clock::now() < deadline) {
         auto frame = capture.client.read_frame(10s);
-        ASSERT_TRUE(frame.has_value()) << "the connection ended without a Close frame: " << frame.error();
+        ASSERT_TRUE(frame.has_value()) << "the connection ended without a Close frame: " << frame.error().text();
         if (frame->opcode == 8) close = std::move(*frame);
     }
     ASSERT_TRUE(close.has_value()) << "no Close frame within 10 s of the server's end";

@@ -21,7 +21,7 @@ constexpr std::uint8_t TEXT = 1, BINARY = 2, CLOSE = 8, PING = 9, PONG = 10;
 ServerFrame read_or_fail(client::WsClient& client, std::chrono::milliseconds timeout = 5s) {
     auto frame = client.read_frame(timeout);
     if (!frame) {
-        ADD_FAILURE() << "no frame: " << frame.error();
+        ADD_FAILURE() << "no frame: " << frame.error().text();
         return ServerFrame{};
     }
     return std::move(*frame);
@@ -230,7 +230,8 @@ TEST(ProgramSession, WatchedProcessEndingEndsTheProgramUnderAConnectedClient) {
     auto& [program, client, follower] = streaming;
     program.watched.kill();
     ASSERT_EQ(program.run.wait(10s), std::optional<support::ExitStatus>(0));
-    EXPECT_TRUE(client.read_until_closed(5s).has_value()) << "the connection drops with the program";
+    const auto rest = client.read_until_closed(5s);
+    EXPECT_TRUE(rest.has_value()) << "the connection drops with the program: " << rest.error().text();
     EXPECT_EQ(program.run.log_messages().back(), "encerrando: o processo capturado terminou");
 }
 

@@ -85,11 +85,11 @@ TEST(ProgramConnections, ClientThatSendsNothingIsDroppedAfterFiveSeconds) {
     ASSERT_TRUE(info.has_value()) << "no info file within 10 s";
 
     auto silent = client::WsClient::connect(info->port);
-    ASSERT_TRUE(silent.has_value()) << silent.error();
+    ASSERT_TRUE(silent.has_value()) << silent.error().text();
     const auto connected = std::chrono::steady_clock::now();
     auto received = silent->read_until_closed(30s);
     const auto waited = std::chrono::steady_clock::now() - connected;
-    ASSERT_TRUE(received.has_value()) << "the program kept a silent client for 30 s: " << received.error();
+    ASSERT_TRUE(received.has_value()) << "the program kept a silent client for 30 s: " << received.error().text();
     EXPECT_EQ(*received, "") << "no answer to a client that never asked";
     EXPECT_GE(waited, 4500ms) << "dropped before the 5 s receive time-out";
 

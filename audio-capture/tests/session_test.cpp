@@ -72,22 +72,22 @@ protected:
         ASSERT_TRUE(accepted.has_value());
         ASSERT_TRUE(accepted->set_write_timeout(2s).has_value());  // as accept_client sets it
         connection_.emplace(std::make_unique<os::Socket>(std::move(*accepted)));
-        config_.log = audio::log_line;
-        config_.mode = CaptureMode::Include;
         g_body_ended = false;
     }
 
     std::future<std::expected<void, std::string>> start(audio::CaptureBody body,
                                                         std::chrono::milliseconds start_limit = audio::START_TIMEOUT) {
-        state_.session_generation = 1;
-        return std::async(std::launch::async, [this, body, start_limit] {
-            return audio::run_session_with(*connection_, config_, state_, 1, body, start_limit);
+        const audio::CaptureSettings settings{
+            .mode = CaptureMode::Include, .target_pid = 0, .body = body, .start_timeout = start_limit};
+        const std::uint64_t generation = state_.register_session();
+        return std::async(std::launch::async, [this, settings, generation] {
+            return audio::run_session(*connection_, settings, state_, generation);
         });
     }
 
     client::ServerFrame next_frame() {
         auto frame = client_->read_frame(15s);
-        EXPECT_TRUE(frame.has_value()) << frame.error();
+        EXPECT_TRUE(frame.has_value()) << frame.error().text();
         return frame ? std::move(*frame) : client::ServerFrame{};
     }
 
@@ -100,7 +100,6 @@ protected:
     support::ScopedEnv log_env_{"QUORVEL_AUDIO_LOG", log_.file("audio.log")};
     std::optional<client::WsClient> client_;
     std::optional<server::WebSocket> connection_;
-    server::SessionConfig config_;
     server::SharedState state_{server::IdleLimit{30}};
 };
 

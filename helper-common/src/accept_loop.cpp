@@ -8,7 +8,8 @@
 namespace common {
 
 void run_accept_loop(os::Listener& listener, const std::shared_ptr<server::SharedState>& state,
-                     const std::shared_ptr<const server::SessionConfig>& config, ConnectionHandler handler) {
+                     const std::shared_ptr<const server::SessionConfig>& config,
+                     const server::SessionHandler& handler) {
     for (;;) {
         auto accepted = listener.accept();
         if (!accepted) {
@@ -23,8 +24,9 @@ void run_accept_loop(os::Listener& listener, const std::shared_ptr<server::Share
         ConnectionRecord record{ConnectionSlot(state), state, config, std::move(*accepted)};
         // When the thread cannot start, the record dies with the refused body:
         // the slot is released and the socket closed.
-        auto thread = os::spawn_thread(texts::CLIENT_THREAD_NAME,
-                                       [handler, record = std::move(record)]() mutable { handler(std::move(record)); });
+        auto thread = os::spawn_thread(texts::CLIENT_THREAD_NAME, [handler, record = std::move(record)]() mutable {
+            server::serve_client(std::move(record), handler);
+        });
         if (thread) {
             thread->detach();
         }

@@ -145,7 +145,7 @@ TEST(FrameHeader, UsesTheShortestLengthForm) {
     };
     for (const auto& c : cases) {
         std::vector<std::uint8_t> out;
-        server::append_frame_header(out, server::Opcode::Binary, c.length);
+        server::append_frame_header(out, {.opcode = 2, .payload_length = c.length});
         EXPECT_EQ(out, c.header) << c.length;
         const auto parsed = server::parse_frame_header(out);
         ASSERT_TRUE(parsed.has_value());
@@ -156,6 +156,20 @@ TEST(FrameHeader, UsesTheShortestLengthForm) {
             EXPECT_FALSE(server::parse_frame_header(std::span(out).first(n)).has_value());
         }
     }
+}
+
+TEST(FrameHeader, MaskedHeaderCarriesEveryFlagAndItsKey) {
+    const server::FrameHeader header{
+        .fin = false, .reserved = 5, .opcode = 9, .masked = true, .mask = {1, 2, 3, 4}, .payload_length = 126};
+    std::vector<std::uint8_t> out;
+    server::append_frame_header(out, header);
+    EXPECT_EQ(out, (std::vector<std::uint8_t>{0x59, 0xFE, 0x00, 126, 1, 2, 3, 4}));
+    const auto parsed = server::parse_frame_header(out);
+    ASSERT_TRUE(parsed.has_value());
+    EXPECT_EQ(parsed->size, out.size());
+    EXPECT_FALSE(parsed->header.fin);
+    EXPECT_EQ(parsed->header.reserved, 5);
+    EXPECT_EQ(parsed->header.mask, header.mask);
 }
 
 }  // namespace

@@ -70,7 +70,7 @@ protected:
 TEST_F(LoopbackHandshake, AdmittedClientGetsTheExact101AndAWorkingConnection) {
     auto served = serve_one();
     auto client = client::open_websocket(port_, DISCORD_ORIGIN, local_host(), token_target());
-    ASSERT_TRUE(client.has_value()) << client.error();
+    ASSERT_TRUE(client.has_value()) << client.error().text();
     Accepted ws = finish(served);
     ASSERT_TRUE(ws.has_value()) << ws.error();
     EXPECT_EQ(test_records::take(), std::vector<std::string>{"cliente autenticado"});
@@ -81,7 +81,7 @@ TEST_F(LoopbackHandshake, AdmittedClientGetsTheExact101AndAWorkingConnection) {
     EXPECT_EQ(ping->kind, server::MessageKind::Ping);
     ASSERT_TRUE(ws->flush().has_value());
     auto pong = client->read_frame(GUARD);
-    ASSERT_TRUE(pong.has_value()) << pong.error();
+    ASSERT_TRUE(pong.has_value()) << pong.error().text();
     EXPECT_EQ(pong->opcode, 0xA);
     EXPECT_EQ(pong->text(), "hi");
     EXPECT_FALSE(pong->masked);
@@ -90,11 +90,11 @@ TEST_F(LoopbackHandshake, AdmittedClientGetsTheExact101AndAWorkingConnection) {
 TEST_F(LoopbackHandshake, RefusedClientGetsThe403AndIsClosed) {
     auto served = serve_one();
     auto client = WsClient::connect(port_);
-    ASSERT_TRUE(client.has_value()) << client.error();
+    ASSERT_TRUE(client.has_value()) << client.error().text();
     auto head = client->handshake("https://example.com", local_host(), token_target(), GUARD);
-    ASSERT_TRUE(head.has_value()) << head.error();
+    ASSERT_TRUE(head.has_value()) << head.error().text();
     auto body = client->read_until_closed(GUARD);
-    ASSERT_TRUE(body.has_value()) << "the server did not close within the guard: " << body.error();
+    ASSERT_TRUE(body.has_value()) << "the server did not close within the guard: " << body.error().text();
     EXPECT_EQ(*head + *body, "HTTP/1.1 403 Forbidden\r\n\r\nforbidden");
     Accepted result = finish(served);
     ASSERT_FALSE(result.has_value());
@@ -105,12 +105,12 @@ TEST_F(LoopbackHandshake, RefusedClientGetsThe403AndIsClosed) {
 TEST_F(LoopbackHandshake, SilentClientIsDroppedAfterTheReadTimeout) {
     auto served = serve_one({.read = 200ms});
     auto client = WsClient::connect(port_);
-    ASSERT_TRUE(client.has_value()) << client.error();
+    ASSERT_TRUE(client.has_value()) << client.error().text();
     const auto start = std::chrono::steady_clock::now();
     auto received = client->read_until_closed(GUARD);
     const auto waited = std::chrono::steady_clock::now() - start;
     Accepted result = finish(served);
-    ASSERT_TRUE(received.has_value()) << "the silent client was not dropped: " << received.error();
+    ASSERT_TRUE(received.has_value()) << "the silent client was not dropped: " << received.error().text();
     EXPECT_EQ(*received, "");
     EXPECT_GE(waited, 150ms) << "dropped before its receive time-out";
     ASSERT_FALSE(result.has_value());
@@ -123,7 +123,7 @@ TEST_F(LoopbackHandshake, SilentClientIsDroppedAfterTheReadTimeout) {
 TEST_F(LoopbackHandshake, TrickledHeadEndsAtTheHeadDeadline) {
     auto served = serve_one({.read = 1s, .head = 400ms});
     auto client = WsClient::connect(port_);
-    ASSERT_TRUE(client.has_value()) << client.error();
+    ASSERT_TRUE(client.has_value()) << client.error().text();
     const auto start = std::chrono::steady_clock::now();
     const std::string request = client::upgrade_request(DISCORD_ORIGIN, local_host(), token_target());
     bool dropped = false;

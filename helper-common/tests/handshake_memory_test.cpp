@@ -25,9 +25,10 @@ const std::string ACCEPTED =
     "HTTP/1.1 101 Switching Protocols\r\nconnection: Upgrade\r\nupgrade: websocket\r\n"
     "sec-websocket-accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n\r\n";
 
-server::SessionConfig config() {
+server::SessionConfig config(std::vector<std::string> additional_origins = {}) {
     server::SessionConfig c;
     c.token = std::string(TOKEN);
+    c.additional_origins = std::move(additional_origins);
     c.log = &test_records::log;
     return c;
 }
@@ -44,7 +45,8 @@ struct Outcome {
 };
 
 // Feeds the pieces (then the peer's close) and runs the handshake.
-Outcome run(const std::vector<std::string>& pieces, bool then_eof = true) {
+Outcome run(const std::vector<std::string>& pieces, bool then_eof = true,
+            const server::SessionConfig& with = config()) {
     test_records::take();
     auto peer = std::make_shared<MemoryPeer>();
     for (const auto& piece : pieces) {
@@ -53,7 +55,7 @@ Outcome run(const std::vector<std::string>& pieces, bool then_eof = true) {
     if (then_eof) {
         peer->push_eof();
     }
-    auto result = server::server_handshake(std::make_unique<MemoryStream>(peer), PORT, config());
+    auto result = server::server_handshake(std::make_unique<MemoryStream>(peer), PORT, with);
     Outcome out;
     if (!result) {
         out.error = result.error().text();
@@ -79,6 +81,15 @@ TEST(HandshakeCore, RefusalSendsTheExact403AndLogsTheReason) {
     EXPECT_EQ(out.written, "HTTP/1.1 403 Forbidden\r\n\r\nforbidden");
     EXPECT_TRUE(out.closed);
     EXPECT_EQ(out.records, std::vector<std::string>{"handshake recusado: Origin"});
+}
+
+TEST(HandshakeCore, AdditionalOriginsReachTheOriginCheck) {
+    const std::string elsewhere = upgrade_request("http://localhost:3000", "127.0.0.1:48123", GOOD_TARGET);
+    EXPECT_EQ(run({elsewhere}, true, config({"http://localhost:3000"})).written, ACCEPTED);
+    EXPECT_EQ(run({upgrade_request(std::nullopt, "127.0.0.1:48123", GOOD_TARGET)}, true, config({"*"})).written,
+              ACCEPTED)
+        << "\"*\" admits a request without Origin";
+    EXPECT_EQ(run({elsewhere}).error, "HTTP error: 403 Forbidden") << "the program's empty list";
 }
 
 TEST(HandshakeCore, FailuresBeforeTheChecksSendNothing) {

@@ -8,7 +8,7 @@
 
 #include "common_texts.hpp"
 #include "os/process.hpp"
-#include "server/serve_client.hpp"
+#include "server/shared_state.hpp"
 #include "support/child_process.hpp"
 #include "watchdog.hpp"
 
@@ -55,11 +55,11 @@ TEST(Watchdog, IdleLimitEndsItOnlyOnceNoSessionIsRegistered) {
     auto self = os::ProcessWatch::open(os::current_pid());
     ASSERT_TRUE(self.has_value());
     auto state = std::make_shared<server::SharedState>(server::IdleLimit{0});
-    server::register_session(*state);
+    (void)state->register_session();
 
     auto ended = watch(record_for(std::move(*self), state));
     EXPECT_EQ(ended.wait_for(100ms), std::future_status::timeout) << "ended while a session was registered";
-    server::unregister_session(*state);
+    state->unregister_session();
     ASSERT_EQ(ended.wait_for(GUARD), std::future_status::ready) << "no end within 20 s of the last session leaving";
     EXPECT_EQ(ended.get(), common::texts::IDLE_LIMIT_PASSED);
 }

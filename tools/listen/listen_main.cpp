@@ -77,7 +77,7 @@ int main() {
     const std::string host = "127.0.0.1:" + std::to_string(info.port);
     auto connection = client::open_websocket(info.port, client::DISCORD_ORIGIN, host, "/?t=" + info.token);
     if (!connection) {
-        fail("handshake with " + host + ": " + connection.error());
+        fail("handshake with " + host + ": " + connection.error().text());
     }
     auto format = connection->read_frame(std::chrono::seconds(10));
     if (!format || format->opcode != 1) {
@@ -95,8 +95,8 @@ int main() {
     while (Clock::now() < end) {
         auto frame = connection->read_frame(std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()));
         if (!frame) {
-            if (frame.error() == "timed out") break;
-            fail("connection: " + frame.error());
+            if (frame.error().kind() == client::ClientErrorKind::TimedOut) break;
+            fail("connection: " + frame.error().text());
         }
         if (frame->opcode == 1) {
             std::printf("message: %.*s\n", static_cast<int>(frame->text().size()), frame->text().data());

@@ -1,14 +1,30 @@
 #include "capture/activation_request.hpp"
 
+#include "panic.hpp"
+
 namespace audio::capture {
 
+namespace {
+
+std::uint32_t loopback_mode(CaptureMode mode) {
+    switch (mode) {
+    case CaptureMode::Include:
+        return LOOPBACK_MODE_INCLUDE_TREE;
+    case CaptureMode::Exclude:
+        return LOOPBACK_MODE_EXCLUDE_TREE;
+    case CaptureMode::FakeSource:
+        break;
+    }
+    common::panic("loopback activation requested for the synthetic source");
+}
+
+}  // namespace
+
 ActivationRequest make_activation_request(CaptureMode mode, std::uint32_t target_pid) {
-    // The engine numbers the two modes the other way round: Include (1) is
-    // its "include tree" (0), Exclude (0) its "exclude tree" (1).
     return ActivationRequest{
         .activation_type = ACTIVATION_TYPE_PROCESS_LOOPBACK,
         .target_pid = target_pid,
-        .loopback_mode = static_cast<std::uint32_t>(mode) ^ 1U,
+        .loopback_mode = loopback_mode(mode),
     };
 }
 

@@ -18,7 +18,8 @@ struct ActivationRequest {
     std::uint32_t loopback_mode = 0;
 };
 
-// mode is Include or Exclude.
+// mode is Include or Exclude (the engine's "include tree" 0 and "exclude tree" 1);
+// the synthetic source is never activated.
 [[nodiscard]] ActivationRequest make_activation_request(CaptureMode mode, std::uint32_t target_pid);
 
 }  // namespace audio::capture

@@ -33,7 +33,7 @@ client::WsClient connect_client(std::uint16_t port, const std::string& token) {
     const std::string host = "127.0.0.1:" + std::to_string(port);
     auto client = client::open_websocket(port, client::DISCORD_ORIGIN, host, "/?t=" + token);
     if (!client) {
-        ADD_FAILURE() << "handshake: " << client.error();
+        ADD_FAILURE() << "handshake: " << client.error().text();
         std::abort();
     }
     return std::move(*client);

@@ -22,7 +22,7 @@ BlockSource client_blocks(client::WsClient& client) {
         while (block.size() < BLOCK_FRAMES * 1920) {
             auto frame = client.read_frame(std::chrono::seconds(5));
             if (!frame) {
-                ADD_FAILURE() << "no audio frame within 5 s: " << frame.error();
+                ADD_FAILURE() << "no audio frame within 5 s: " << frame.error().text();
                 return std::nullopt;
             }
             if (frame->opcode == 2) {

@@ -50,26 +50,32 @@ std::optional<ParsedFrameHeader> parse_frame_header(std::span<const std::uint8_t
     return parsed;
 }
 
-void append_frame_header(std::vector<std::uint8_t>& out, Opcode opcode, std::uint64_t payload_length) {
-    out.push_back(static_cast<std::uint8_t>(0x80 | static_cast<std::uint8_t>(opcode)));
-    if (payload_length < 126) {
-        out.push_back(static_cast<std::uint8_t>(payload_length));
-    } else if (payload_length <= 0xFFFF) {
-        out.push_back(126);
-        out.push_back(static_cast<std::uint8_t>(payload_length >> 8));
-        out.push_back(static_cast<std::uint8_t>(payload_length));
+void append_frame_header(std::vector<std::uint8_t>& out, const FrameHeader& header) {
+    out.push_back(static_cast<std::uint8_t>((header.fin ? 0x80 : 0) | ((header.reserved & 0x07) << 4) |
+                                            (header.opcode & 0x0F)));
+    const std::uint8_t mask_bit = header.masked ? 0x80 : 0;
+    const std::uint64_t length = header.payload_length;
+    if (length < 126) {
+        out.push_back(static_cast<std::uint8_t>(mask_bit | length));
+    } else if (length <= 0xFFFF) {
+        out.push_back(mask_bit | 126);
+        out.push_back(static_cast<std::uint8_t>(length >> 8));
+        out.push_back(static_cast<std::uint8_t>(length));
     } else {
-        out.push_back(127);
+        out.push_back(mask_bit | 127);
         for (int shift = 56; shift >= 0; shift -= 8) {
-            out.push_back(static_cast<std::uint8_t>(payload_length >> shift));
+            out.push_back(static_cast<std::uint8_t>(length >> shift));
         }
+    }
+    if (header.masked) {
+        out.insert(out.end(), header.mask.begin(), header.mask.end());
     }
 }
 
 void append_frame(std::vector<std::uint8_t>& out, Opcode opcode, std::span<const std::uint8_t> payload) {
     // No reserve here: an exact reserve per frame would defeat the vector's
     // geometric growth when many frames are queued back to back.
-    append_frame_header(out, opcode, payload.size());
+    append_frame_header(out, FrameHeader{.opcode = static_cast<std::uint8_t>(opcode), .payload_length = payload.size()});
     out.insert(out.end(), payload.begin(), payload.end());
 }
 

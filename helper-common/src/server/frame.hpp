@@ -45,9 +45,9 @@ struct ParsedFrameHeader {
 // Any length encoding is accepted here; the caller judges the length.
 [[nodiscard]] std::optional<ParsedFrameHeader> parse_frame_header(std::span<const std::uint8_t> bytes);
 
-// Appends the header of a final, unmasked frame with the length in its
-// shortest form.
-void append_frame_header(std::vector<std::uint8_t>& out, Opcode opcode, std::uint64_t payload_length);
+// Appends the header with the length in its shortest form; a masked header
+// ends with its key (masking the payload is the caller's part).
+void append_frame_header(std::vector<std::uint8_t>& out, const FrameHeader& header);
 
 // Header and payload of a final, unmasked frame.
 void append_frame(std::vector<std::uint8_t>& out, Opcode opcode, std::span<const std::uint8_t> payload);

@@ -28,9 +28,6 @@ public:
     // up (nullopt). After an error the reader must not be used again.
     [[nodiscard]] WsResult<std::optional<Message>> consume(std::span<const std::uint8_t>& input);
 
-    // Whether a frame has been started but not finished.
-    [[nodiscard]] bool mid_frame() const { return header_have_ > 0 || header_.has_value(); }
-
 private:
     [[nodiscard]] WsResult<void> start_frame(const FrameHeader& header);
     void take_payload(std::span<const std::uint8_t>& input, std::size_t count);

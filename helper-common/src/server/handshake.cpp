@@ -157,10 +157,7 @@ WsResult<void> run_handshake(os::Stream& stream, std::uint16_t local_port, const
         return std::unexpected(WsError::forbidden());
     }
 
-    std::string response(texts::SWITCHING_RESPONSE_HEAD);
-    response += websocket_accept_value(*key);
-    response += "\r\n\r\n";
-    if (auto sent = write_all(stream, response); !sent) {
+    if (auto sent = write_all(stream, switching_response(*key)); !sent) {
         return sent;
     }
     log_record(config, texts::RECORD_AUTHENTICATED);
@@ -174,6 +171,10 @@ std::string websocket_accept_value(std::string_view key) {
     hash.update(as_bytes(key));
     hash.update(as_bytes(texts::WEBSOCKET_GUID));
     return base64_encode(hash.finish());
+}
+
+std::string switching_response(std::string_view key) {
+    return std::string(texts::SWITCHING_RESPONSE_HEAD) + websocket_accept_value(key) + "\r\n\r\n";
 }
 
 WsResult<WebSocket> server_handshake(std::unique_ptr<os::Stream> stream, std::uint16_t local_port,

@@ -59,4 +59,7 @@ struct HandshakeTimeouts {
 // Base64 of the SHA-1 of the key as received followed by the protocol's GUID.
 [[nodiscard]] std::string websocket_accept_value(std::string_view key);
 
+// The whole 101 response that accepts a client with this key.
+[[nodiscard]] std::string switching_response(std::string_view key);
+
 }  // namespace server

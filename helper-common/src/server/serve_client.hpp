@@ -4,26 +4,25 @@
 
 #include <cstdint>
 #include <expected>
+#include <functional>
 #include <string>
 
 #include "connection_record.hpp"
-#include "server/session_config.hpp"
 #include "server/shared_state.hpp"
 #include "server/websocket.hpp"
 
 namespace server {
 
 // Runs one authenticated session; returns success, or the text that ends it
-// with the record "conexão encerrada: {text}".
-using SessionHandler = std::expected<void, std::string> (*)(WebSocket& connection, const SessionConfig& config,
-                                                            SharedState& state, std::uint64_t generation);
+// with the record "conexão encerrada: {text}". The session ends by itself
+// once state.superseded(generation) holds. What the program's sessions need
+// besides (for audio: the capture mode and target) is held by the handler
+// itself; the server never looks at it.
+using SessionHandler = std::function<std::expected<void, std::string>(
+    WebSocket& connection, const SharedState& state, std::uint64_t generation)>;
 
 // Never fails: every end is logged through the configuration's log function.
 // The connection slot is released when the record goes, as the very last step.
-void serve_client(common::ConnectionRecord record, SessionHandler handler);
-
-// The idle clock's bookkeeping around one authenticated session.
-void register_session(SharedState& state);
-void unregister_session(SharedState& state);
+void serve_client(common::ConnectionRecord record, const SessionHandler& handler);
 
 }  // namespace server

@@ -23,6 +23,18 @@ struct SharedState {
     explicit SharedState(IdleLimit limit)
         : idle_since(std::chrono::steady_clock::now()), idle_limit(limit) {}
 
+    // A client has passed the handshake: its session takes the next
+    // generation, which supersedes every older session, and counts as a
+    // client for the idle clock. Returns that generation.
+    [[nodiscard]] std::uint64_t register_session();
+    // The session has ended; the last one out restarts the idle clock.
+    void unregister_session();
+    // Whether a newer client has been authenticated since the session of
+    // `generation`: the newest client wins, older sessions end by themselves.
+    [[nodiscard]] bool superseded(std::uint64_t generation) const {
+        return session_generation.load() != generation;
+    }
+
     // The state lock guards the next three fields. It is held only for a few
     // reads and writes, never across I/O or a wait, and no lock is taken
     // while holding it.

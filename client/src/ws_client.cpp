@@ -1,9 +1,9 @@
 #include "client/ws_client.hpp"
 
-#include "server/frame.hpp"
-
-#include <algorithm>
 #include <array>
+
+#include "server/frame.hpp"
+#include "server/handshake.hpp"
 
 namespace client {
 
@@ -36,30 +36,16 @@ std::string upgrade_request(std::optional<std::string_view> origin, std::optiona
 std::vector<std::uint8_t> client_frame(std::uint8_t opcode, std::span<const std::uint8_t> payload, bool masked,
                                        bool fin, std::uint8_t rsv) {
     std::vector<std::uint8_t> frame;
-    frame.push_back(static_cast<std::uint8_t>((fin ? 0x80 : 0) | ((rsv & 7) << 4) | (opcode & 0x0F)));
-    const std::uint8_t mask_bit = masked ? 0x80 : 0;
-    const std::uint64_t size = payload.size();
-    if (size < 126) {
-        frame.push_back(static_cast<std::uint8_t>(mask_bit | size));
-    } else if (size <= 0xFFFF) {
-        frame.push_back(mask_bit | 126);
-        frame.push_back(static_cast<std::uint8_t>(size >> 8));
-        frame.push_back(static_cast<std::uint8_t>(size));
-    } else {
-        frame.push_back(mask_bit | 127);
-        for (int shift = 56; shift >= 0; shift -= 8) {
-            frame.push_back(static_cast<std::uint8_t>(size >> shift));
-        }
-    }
-    if (masked) {
-        frame.insert(frame.end(), MASK_KEY.begin(), MASK_KEY.end());
-    }
+    server::append_frame_header(frame, {.fin = fin,
+                                        .reserved = rsv,
+                                        .opcode = opcode,
+                                        .masked = masked,
+                                        .mask = masked ? MASK_KEY : std::array<std::uint8_t, 4>{},
+                                        .payload_length = payload.size()});
     const std::size_t start = frame.size();
     frame.insert(frame.end(), payload.begin(), payload.end());
     if (masked) {
-        for (std::size_t i = 0; i < payload.size(); ++i) {
-            frame[start + i] ^= MASK_KEY[i % 4];
-        }
+        server::apply_mask(std::span(frame).subspan(start), MASK_KEY, 0);
     }
     return frame;
 }
@@ -110,42 +96,42 @@ std::vector<ServerFrame> parse_frames(std::span<const std::uint8_t> bytes) {
     return frames;
 }
 
-std::expected<WsClient, std::string> WsClient::connect(std::uint16_t port) {
+ClientResult<WsClient> WsClient::connect(std::uint16_t port) {
     auto socket = os::Socket::connect_loopback(port);
     if (!socket) {
-        return std::unexpected("connect: " + socket.error().text());
+        return std::unexpected(ClientError(ClientErrorKind::Connect, socket.error().text()));
     }
     (void)socket->set_nodelay(true);
     (void)socket->set_write_timeout(std::chrono::seconds(10));
     return WsClient(std::move(*socket));
 }
 
-std::expected<void, std::string> WsClient::send_raw(std::span<const std::uint8_t> bytes) {
+ClientResult<void> WsClient::send_raw(std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
         auto written = socket_.write(bytes);
         if (!written) {
-            return std::unexpected("send: " + written.error().text());
+            return std::unexpected(ClientError(ClientErrorKind::Send, written.error().text()));
         }
         bytes = bytes.subspan(*written);
     }
     return {};
 }
 
-std::expected<void, std::string> WsClient::send_raw(std::string_view text) {
+ClientResult<void> WsClient::send_raw(std::string_view text) {
     return send_raw(as_bytes(text));
 }
 
-std::expected<bool, std::string> WsClient::receive_more(std::chrono::steady_clock::time_point deadline) {
+ClientResult<bool> WsClient::receive_more(std::chrono::steady_clock::time_point deadline) {
     using namespace std::chrono;
     if (peer_closed_) {
-        return std::unexpected(std::string("closed"));
+        return std::unexpected(ClientError(ClientErrorKind::Closed));
     }
     const auto left = ceil<milliseconds>(deadline - steady_clock::now());
     if (left.count() <= 0) {
         return false;
     }
     if (auto set = socket_.set_read_timeout(left); !set) {
-        return std::unexpected("set_read_timeout: " + set.error().text());
+        return std::unexpected(ClientError(ClientErrorKind::Receive, "set_read_timeout: " + set.error().text()));
     }
     std::array<std::uint8_t, 65536> chunk{};
     auto n = socket_.read(chunk);
@@ -153,17 +139,17 @@ std::expected<bool, std::string> WsClient::receive_more(std::chrono::steady_cloc
         if (n.error().is_timeout()) {
             return false;
         }
-        return std::unexpected("receive: " + n.error().text());
+        return std::unexpected(ClientError(ClientErrorKind::Receive, n.error().text()));
     }
     if (*n == 0) {
         peer_closed_ = true;
-        return std::unexpected(std::string("closed"));
+        return std::unexpected(ClientError(ClientErrorKind::Closed));
     }
     received_.insert(received_.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(*n));
     return true;
 }
 
-std::expected<std::string, std::string> WsClient::handshake(std::optional<std::string_view> origin,
+ClientResult<std::string> WsClient::handshake(std::optional<std::string_view> origin,
                                                             std::optional<std::string_view> host,
                                                             std::string_view target,
                                                             std::chrono::milliseconds timeout) {
@@ -180,7 +166,7 @@ std::expected<std::string, std::string> WsClient::handshake(std::optional<std::s
         }
         auto more = receive_more(deadline);
         if (!more) {
-            if (more.error() == "closed") {
+            if (more.error().kind() == ClientErrorKind::Closed) {
                 std::string all(seen);
                 received_.clear();
                 return all;
@@ -188,22 +174,22 @@ std::expected<std::string, std::string> WsClient::handshake(std::optional<std::s
             return std::unexpected(more.error());
         }
         if (!*more) {
-            return std::unexpected(std::string("timed out"));
+            return std::unexpected(ClientError(ClientErrorKind::TimedOut));
         }
     }
 }
 
-std::expected<void, std::string> WsClient::send_frame(std::uint8_t opcode, std::span<const std::uint8_t> payload,
+ClientResult<void> WsClient::send_frame(std::uint8_t opcode, std::span<const std::uint8_t> payload,
                                                       bool masked, bool fin) {
     return send_raw(client_frame(opcode, payload, masked, fin));
 }
 
-std::expected<void, std::string> WsClient::send_frame(std::uint8_t opcode, std::string_view payload, bool masked,
+ClientResult<void> WsClient::send_frame(std::uint8_t opcode, std::string_view payload, bool masked,
                                                       bool fin) {
     return send_frame(opcode, as_bytes(payload), masked, fin);
 }
 
-std::expected<ServerFrame, std::string> WsClient::read_frame(std::chrono::milliseconds timeout) {
+ClientResult<ServerFrame> WsClient::read_frame(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
         if (auto frame = parse_frame(received_)) {
@@ -215,17 +201,17 @@ std::expected<ServerFrame, std::string> WsClient::read_frame(std::chrono::millis
             return std::unexpected(more.error());
         }
         if (!*more) {
-            return std::unexpected(std::string("timed out"));
+            return std::unexpected(ClientError(ClientErrorKind::TimedOut));
         }
     }
 }
 
-std::expected<std::string, std::string> WsClient::read_until_closed(std::chrono::milliseconds timeout) {
+ClientResult<std::string> WsClient::read_until_closed(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
         auto more = receive_more(deadline);
         if (!more) {
-            if (more.error() == "closed") {
+            if (more.error().kind() == ClientErrorKind::Closed) {
                 std::string all(received_.begin(), received_.end());
                 received_.clear();
                 return all;
@@ -233,12 +219,12 @@ std::expected<std::string, std::string> WsClient::read_until_closed(std::chrono:
             return std::unexpected(more.error());
         }
         if (!*more) {
-            return std::unexpected(std::string("timed out"));
+            return std::unexpected(ClientError(ClientErrorKind::TimedOut));
         }
     }
 }
 
-std::expected<WsClient, std::string> open_websocket(std::uint16_t port, std::optional<std::string_view> origin,
+ClientResult<WsClient> open_websocket(std::uint16_t port, std::optional<std::string_view> origin,
                                                     std::optional<std::string_view> host, std::string_view target) {
     auto client = WsClient::connect(port);
     if (!client) {
@@ -248,10 +234,8 @@ std::expected<WsClient, std::string> open_websocket(std::uint16_t port, std::opt
     if (!answer) {
         return std::unexpected(answer.error());
     }
-    const std::string expected = "HTTP/1.1 101 Switching Protocols\r\nconnection: Upgrade\r\nupgrade: websocket\r\n"
-                                 "sec-websocket-accept: " + std::string(SAMPLE_ACCEPT) + "\r\n\r\n";
-    if (*answer != expected) {
-        return std::unexpected("unexpected answer: " + *answer);
+    if (*answer != server::switching_response(SAMPLE_KEY)) {
+        return std::unexpected(ClientError(ClientErrorKind::UnexpectedAnswer, *answer));
     }
     return std::move(*client);
 }

@@ -13,14 +13,19 @@
 #include <string_view>
 #include <vector>
 
+#include "client/client_error.hpp"
 #include "os/socket.hpp"
+#include "server/websocket_texts.hpp"
 
 namespace client {
 
 // The key of RFC 6455 section 1.3; its accept value is "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=".
 inline constexpr std::string_view SAMPLE_KEY = "dGhlIHNhbXBsZSBub25jZQ==";
-inline constexpr std::string_view SAMPLE_ACCEPT = "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=";
-inline constexpr std::string_view DISCORD_ORIGIN = "https://discord.com";
+// The Origin of the web client, the one the server admits.
+inline constexpr std::string_view DISCORD_ORIGIN = server::texts::BUILTIN_ORIGIN;
+
+template <typename T>
+using ClientResult = std::expected<T, ClientError>;
 
 // A standard upgrade request: GET target, Host and Origin when given
 // (nullopt leaves the header out), Connection, Upgrade, version 13 and the
@@ -61,32 +66,32 @@ struct ServerFrame {
 
 class WsClient {
 public:
-    [[nodiscard]] static std::expected<WsClient, std::string> connect(std::uint16_t port);
+    [[nodiscard]] static ClientResult<WsClient> connect(std::uint16_t port);
 
     // Sends the bytes in full.
-    [[nodiscard]] std::expected<void, std::string> send_raw(std::span<const std::uint8_t> bytes);
-    [[nodiscard]] std::expected<void, std::string> send_raw(std::string_view text);
+    [[nodiscard]] ClientResult<void> send_raw(std::span<const std::uint8_t> bytes);
+    [[nodiscard]] ClientResult<void> send_raw(std::string_view text);
 
     // Sends upgrade_request(origin, host, target) and returns the server's
     // answer up to and including its empty line (or, when the server closes
     // first, everything it sent, possibly nothing).
-    [[nodiscard]] std::expected<std::string, std::string> handshake(
+    [[nodiscard]] ClientResult<std::string> handshake(
         std::optional<std::string_view> origin, std::optional<std::string_view> host, std::string_view target,
         std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
-    [[nodiscard]] std::expected<void, std::string> send_frame(std::uint8_t opcode,
+    [[nodiscard]] ClientResult<void> send_frame(std::uint8_t opcode,
                                                               std::span<const std::uint8_t> payload,
                                                               bool masked = true, bool fin = true);
-    [[nodiscard]] std::expected<void, std::string> send_frame(std::uint8_t opcode, std::string_view payload,
+    [[nodiscard]] ClientResult<void> send_frame(std::uint8_t opcode, std::string_view payload,
                                                               bool masked = true, bool fin = true);
 
-    // The next server frame; fails with "timed out" when none is complete
-    // within the time, or "closed" when the server ends the connection first.
-    [[nodiscard]] std::expected<ServerFrame, std::string> read_frame(
+    // The next server frame; fails with TimedOut when none is complete within
+    // the time, or Closed when the server ends the connection first.
+    [[nodiscard]] ClientResult<ServerFrame> read_frame(
         std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
-    // Everything the server sends until it closes; fails with "timed out".
-    [[nodiscard]] std::expected<std::string, std::string> read_until_closed(
+    // Everything the server sends until it closes; fails with TimedOut.
+    [[nodiscard]] ClientResult<std::string> read_until_closed(
         std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
     [[nodiscard]] os::Socket& socket() { return socket_; }
@@ -95,7 +100,7 @@ private:
     explicit WsClient(os::Socket socket) : socket_(std::move(socket)) {}
 
     // Receives more bytes into received_ before the deadline; false on time-out.
-    [[nodiscard]] std::expected<bool, std::string> receive_more(std::chrono::steady_clock::time_point deadline);
+    [[nodiscard]] ClientResult<bool> receive_more(std::chrono::steady_clock::time_point deadline);
 
     os::Socket socket_;
     std::vector<std::uint8_t> received_;  // received but not yet returned
@@ -104,7 +109,7 @@ private:
 
 // connect + handshake with the sample key; fails unless the answer is the
 // expected 101 response.
-[[nodiscard]] std::expected<WsClient, std::string> open_websocket(std::uint16_t port,
+[[nodiscard]] ClientResult<WsClient> open_websocket(std::uint16_t port,
                                                                   std::optional<std::string_view> origin,
                                                                   std::optional<std::string_view> host,
                                                                   std::string_view target);
