@@ -10,7 +10,7 @@
 #include <span>
 
 #include "fuzz_check.hpp"
-#include "server/frame.hpp"
+#include "server/ws_frame.hpp"
 #include "server/websocket.hpp"
 #include "support/memory_stream.hpp"
 #include "client/ws_client.hpp"

@@ -15,10 +15,10 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-using test::CaptureScript;
-using test::ScriptedCapture;
-using test::ScriptedPacket;
-using test::ScriptedPass;
+using test_support::CaptureScript;
+using test_support::ScriptedCapture;
+using test_support::ScriptedPacket;
+using test_support::ScriptedPass;
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes frame_bytes(const protocol::Frame& frame) { return Bytes(frame.bytes().begin(), frame.bytes().end()); }
@@ -53,9 +53,9 @@ TEST(CaptureLoop, SilentAndDatalessPacketsBecomeZeroFrames) {
                                   {},  // a wake-up with nothing ready
                                   {.packets = {ScriptedPacket::audio(480, 3)}},
                               }});
-    auto setup = test::make_capture_setup(CaptureMode::Include, 9);
-    test::CaptureThread thread(std::move(setup.context), platform);
-    ASSERT_TRUE(is_started(test::wait_start_report(setup.ends.start)));
+    auto setup = test_support::make_capture_setup(CaptureMode::Include, 9);
+    test_support::CaptureThread thread(std::move(setup.context), platform);
+    ASSERT_TRUE(is_started(test_support::wait_start_report(setup.ends.start)));
 
     std::vector<Bytes> frames;
     for (int i = 0; i < 3; ++i) {
@@ -82,10 +82,10 @@ TEST(CaptureLoop, StopEndsAfterThePassWithOneStopAndNoRemainder) {
                                   // 600 sample frames: one whole frame and 480 bytes left over.
                                   {.packets = {ScriptedPacket::audio(600, 2)}, .set_stop = true},
                               }});
-    auto setup = test::make_capture_setup(CaptureMode::Exclude, 9);
+    auto setup = test_support::make_capture_setup(CaptureMode::Exclude, 9);
     platform.set_stop_flag(setup.ends.stop);
-    test::CaptureThread thread(std::move(setup.context), platform);
-    ASSERT_TRUE(is_started(test::wait_start_report(setup.ends.start)));
+    test_support::CaptureThread thread(std::move(setup.context), platform);
+    ASSERT_TRUE(is_started(test_support::wait_start_report(setup.ends.start)));
 
     const auto frames = frames_until_disconnected(setup.ends.frames);
     thread.join();
@@ -103,9 +103,9 @@ TEST(CaptureLoop, StopEndsAfterThePassWithOneStopAndNoRemainder) {
 
 TEST(CaptureLoop, StopDuringAQuietWaitEndsAfterThatWait) {
     ScriptedCapture platform({.passes = {{.packets = {ScriptedPacket::audio(480)}}}});
-    auto setup = test::make_capture_setup(CaptureMode::Include, 9);
-    test::CaptureThread thread(std::move(setup.context), platform);
-    ASSERT_TRUE(is_started(test::wait_start_report(setup.ends.start)));
+    auto setup = test_support::make_capture_setup(CaptureMode::Include, 9);
+    test_support::CaptureThread thread(std::move(setup.context), platform);
+    ASSERT_TRUE(is_started(test_support::wait_start_report(setup.ends.start)));
     ASSERT_TRUE(platform.wait_until_idle(10s));
 
     // No wake-up: the thread leaves its wait only by the 100 ms time-out.
@@ -122,10 +122,10 @@ TEST(CaptureLoop, ReceiverGoneFinishesTheDrainThenStops) {
                                   {.packets = {ScriptedPacket::audio(960), ScriptedPacket::audio(480),
                                                ScriptedPacket::silent(480)}},
                               }});
-    auto setup = test::make_capture_setup(CaptureMode::Include, 9);
+    auto setup = test_support::make_capture_setup(CaptureMode::Include, 9);
     { auto gone = std::move(setup.ends.frames); }
-    test::CaptureThread thread(std::move(setup.context), platform);
-    ASSERT_TRUE(is_started(test::wait_start_report(setup.ends.start)));
+    test_support::CaptureThread thread(std::move(setup.context), platform);
+    ASSERT_TRUE(is_started(test_support::wait_start_report(setup.ends.start)));
     thread.join();
 
     EXPECT_EQ(platform.count_calls("Wait"), 1u);
@@ -165,9 +165,9 @@ TEST(CaptureLoop, LateFailureEndsWithoutReportOrStop) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ScriptedCapture platform({.passes = {{.packets = {ScriptedPacket::audio(480, 4)}}, c.failing_pass}});
-        auto setup = test::make_capture_setup(CaptureMode::Include, 9);
-        test::CaptureThread thread(std::move(setup.context), platform);
-        ASSERT_TRUE(is_started(test::wait_start_report(setup.ends.start)));
+        auto setup = test_support::make_capture_setup(CaptureMode::Include, 9);
+        test_support::CaptureThread thread(std::move(setup.context), platform);
+        ASSERT_TRUE(is_started(test_support::wait_start_report(setup.ends.start)));
 
         // The session sees the frames queued before the failure, then the end.
         const auto frames = frames_until_disconnected(setup.ends.frames);

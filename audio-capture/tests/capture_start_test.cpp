@@ -12,8 +12,8 @@
 namespace audio::capture {
 namespace {
 
-using test::CaptureScript;
-using test::ScriptedCapture;
+using test_support::CaptureScript;
+using test_support::ScriptedCapture;
 using Calls = std::vector<std::string>;
 
 struct Outcome {
@@ -26,17 +26,17 @@ struct Outcome {
 // started, until it is stopped.
 Outcome run_script(CaptureScript script, CaptureMode mode = CaptureMode::Include,
                    std::uint32_t pid = 4242) {
-    test::clear_logged_lines();
+    test_support::clear_logged_lines();
     ScriptedCapture platform(std::move(script));
-    auto setup = test::make_capture_setup(mode, pid);
-    test::CaptureThread thread(std::move(setup.context), platform);
+    auto setup = test_support::make_capture_setup(mode, pid);
+    test_support::CaptureThread thread(std::move(setup.context), platform);
     Outcome outcome;
-    outcome.report = test::wait_start_report(setup.ends.start);
+    outcome.report = test_support::wait_start_report(setup.ends.start);
     setup.ends.stop->store(true);
     platform.wake();
     thread.join();
     outcome.calls = platform.calls();
-    outcome.log = test::logged_lines();
+    outcome.log = test_support::logged_lines();
     return outcome;
 }
 
@@ -150,11 +150,11 @@ TEST(CaptureStart, SecondActivationFailingReportsTheActivationText) {
 }
 
 TEST(CaptureStart, FailedReportWithNobodyListeningStillEndsTheThread) {
-    test::clear_logged_lines();
+    test_support::clear_logged_lines();
     ScriptedCapture platform({.start_failure = "x"});
-    auto setup = test::make_capture_setup(CaptureMode::Include, 1);
+    auto setup = test_support::make_capture_setup(CaptureMode::Include, 1);
     { auto gone = std::move(setup.ends.start); }
-    test::CaptureThread thread(std::move(setup.context), platform);
+    test_support::CaptureThread thread(std::move(setup.context), platform);
     thread.join();
     EXPECT_EQ(platform.calls().back(), "CoUninitialize");
 }

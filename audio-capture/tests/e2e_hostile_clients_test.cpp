@@ -18,7 +18,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using client::ServerFrame;
-using e2e::FakeSourceProgram;
+using test_support::FakeSourceProgram;
 
 constexpr std::uint8_t BINARY = 2, CONTINUATION = 0, CLOSE = 8;
 const std::string HANDSHAKE_DROPPED = "conexão encerrada: handshake: IO error: ";
@@ -31,7 +31,7 @@ int count_starting(const std::vector<std::string>& messages, const std::string& 
 }
 
 void expect_streaming(client::WsClient& client, int frames) {
-    e2e::SawtoothFollower follower;
+    test_support::SawtoothFollower follower;
     for (int i = 0; i < frames; ++i) {
         auto frame = client.read_frame(5s);
         ASSERT_TRUE(frame.has_value()) << "audio frame " << i << ": " << frame.error().text();
@@ -81,25 +81,25 @@ private:
 
 TEST(ProgramHostileClients, FragmentFloodDoesNotHoldOffANewerClient) {
     FakeSourceProgram program;
-    auto flooding = e2e::connect_client(program.port);
-    ASSERT_EQ(flooding.read_frame(5s).value_or(ServerFrame{}).text(), e2e::FORMAT_MESSAGE);
+    auto flooding = test_support::connect_client(program.port);
+    ASSERT_EQ(flooding.read_frame(5s).value_or(ServerFrame{}).text(), test_support::FORMAT_MESSAGE);
     ASSERT_TRUE(flooding.send_frame(BINARY, "", true, false).has_value());
     ASSERT_TRUE(flooding.socket().set_write_timeout(100ms).has_value());
     FragmentFlood flood(flooding.socket());
     std::this_thread::sleep_for(300ms);  // a few polls into the flood
 
-    auto newer = e2e::connect_client(program.port);
+    auto newer = test_support::connect_client(program.port);
     const auto authenticated = Clock::now();
     ASSERT_TRUE(program.run.wait_for_log("cliente desconectado"))
         << "the flooding client's session still ran 10 s after a newer client came";
     EXPECT_LT(Clock::now() - authenticated, 2s) << "the older session ends at its next poll";
-    EXPECT_EQ(newer.read_frame(5s).value_or(ServerFrame{}).text(), e2e::FORMAT_MESSAGE);
+    EXPECT_EQ(newer.read_frame(5s).value_or(ServerFrame{}).text(), test_support::FORMAT_MESSAGE);
     expect_streaming(newer, 30);
 
     const auto messages = program.run.log_messages();
     EXPECT_EQ(count_starting(messages, "cliente autenticado"), 2);
     EXPECT_EQ(count_starting(messages, "conexão encerrada"), 0) << "superseded, not failed";
-    EXPECT_TRUE(support::wait_until([&] { return flood.server_closed(); }, 5s))
+    EXPECT_TRUE(test_support::wait_until([&] { return flood.server_closed(); }, 5s))
         << "the flooding client's connection was not closed";
 }
 
@@ -110,7 +110,7 @@ TEST(ProgramHostileClients, FragmentFloodDoesNotHoldOffANewerClient) {
 TEST(ProgramHostileClients, SlowHeadsHoldNoSlotPastTheHeadDeadline) {
     FakeSourceProgram program;
     const std::string head =
-        client::upgrade_request(client::DISCORD_ORIGIN, host_of(program.port), "/?t=" + e2e::TOKEN);
+        client::upgrade_request(client::DISCORD_ORIGIN, host_of(program.port), "/?t=" + test_support::TOKEN);
     std::vector<os::Socket> slow;
     for (int i = 0; i < 16; ++i) {
         auto socket = os::Socket::connect_loopback(program.port);
@@ -129,7 +129,7 @@ TEST(ProgramHostileClients, SlowHeadsHoldNoSlotPastTheHeadDeadline) {
             next_byte += 500ms;
         }
         auto attempt = client::open_websocket(program.port, client::DISCORD_ORIGIN, host_of(program.port),
-                                              "/?t=" + e2e::TOKEN);
+                                              "/?t=" + test_support::TOKEN);
         if (attempt) {
             real.emplace(std::move(*attempt));
         } else {
@@ -141,10 +141,10 @@ TEST(ProgramHostileClients, SlowHeadsHoldNoSlotPastTheHeadDeadline) {
     EXPECT_GE(waited, 9s) << "a slot came free before the head's deadline";
     EXPECT_LE(waited, 14s) << "admitted long after the head's deadline";
     EXPECT_LT(sent, head.size()) << "no slow head was ever complete";
-    EXPECT_EQ(real->read_frame(5s).value_or(ServerFrame{}).text(), e2e::FORMAT_MESSAGE);
+    EXPECT_EQ(real->read_frame(5s).value_or(ServerFrame{}).text(), test_support::FORMAT_MESSAGE);
     expect_streaming(*real, 10);
 
-    EXPECT_TRUE(support::wait_until(
+    EXPECT_TRUE(test_support::wait_until(
         [&] { return count_starting(program.run.log_messages(), HANDSHAKE_DROPPED) == 16; }, 10s))
         << "not every slow head ended with \"" << HANDSHAKE_DROPPED << "…\"";
 }
@@ -154,16 +154,16 @@ TEST(ProgramHostileClients, SlowHeadsHoldNoSlotPastTheHeadDeadline) {
 // 2 s later with the layer's time-out error, on both builds.
 TEST(ProgramHostileClients, ClientThatStopsReadingIsDroppedTwoSecondsAfterTheLastProgress) {
     FakeSourceProgram program;
-    auto client = e2e::connect_client(program.port);
-    ASSERT_EQ(client.read_frame(5s).value_or(ServerFrame{}).text(), e2e::FORMAT_MESSAGE);
+    auto client = test_support::connect_client(program.port);
+    ASSERT_EQ(client.read_frame(5s).value_or(ServerFrame{}).text(), test_support::FORMAT_MESSAGE);
     const std::uint16_t client_port = client.socket().local_port().value_or(0);
 
     const std::string record = "conexão encerrada: IO error: " + os::send_timeout_error().text();
     std::size_t queued = 0;
     auto last_growth = Clock::now();
-    const bool dropped = support::wait_until(
+    const bool dropped = test_support::wait_until(
         [&] {
-            const auto now_queued = e2e::tcp_send_queue(program.port, client_port);
+            const auto now_queued = test_support::tcp_send_queue(program.port, client_port);
             if (now_queued && *now_queued > queued) {
                 queued = *now_queued;
                 last_growth = Clock::now();
@@ -207,9 +207,9 @@ TEST(ProgramHostileClients, AThousandShortSessionsLeaveNothingBehind) {
     constexpr std::optional<std::size_t> RSS_GROWTH_LIMIT_KIB = 1024;
 #endif
 #endif
-    auto watched = e2e::start_watched();
+    auto watched = test_support::start_watched();
     // Freed memory goes back to use at once, not into ASan's quarantine.
-    e2e::ProgramRun run(e2e::ProgramRun::standard_args(watched.pid(), {"--fake-source"}),
+    test_support::ProgramRun run(test_support::ProgramRun::standard_args(watched.pid(), {"--fake-source"}),
                         {{"ASAN_OPTIONS", "detect_leaks=1:abort_on_error=1:quarantine_size_mb=0"}});
     const auto info = run.wait_for_info();
     ASSERT_TRUE(info.has_value()) << "no info file within 10 s";
@@ -219,24 +219,24 @@ TEST(ProgramHostileClients, AThousandShortSessionsLeaveNothingBehind) {
     // The record after the info file opens the log for a moment: count once
     // it is written, or that descriptor would count as one the program keeps.
     ASSERT_TRUE(run.wait_for_log("ouvindo em 127.0.0.1:" + std::to_string(port))) << "no listening record within 10 s";
-    const auto descriptors_at_start = e2e::open_descriptors(pid);
+    const auto descriptors_at_start = test_support::open_descriptors(pid);
     ASSERT_TRUE(descriptors_at_start.has_value());
     // Ended sessions give their descriptors back within a poll or two.
     const auto settled = [&] {
-        return support::wait_until([&] { return e2e::open_descriptors(pid) == descriptors_at_start; }, 10s);
+        return test_support::wait_until([&] { return test_support::open_descriptors(pid) == descriptors_at_start; }, 10s);
     };
 #endif
     std::optional<std::size_t> rss_at_100;
     int refused = 0;
     for (int i = 1; i <= SESSIONS;) {
-        auto opened = client::open_websocket(port, client::DISCORD_ORIGIN, host_of(port), "/?t=" + e2e::TOKEN);
+        auto opened = client::open_websocket(port, client::DISCORD_ORIGIN, host_of(port), "/?t=" + test_support::TOKEN);
         if (!opened) {
             // Every slot taken by sessions still ending: try again.
             ASSERT_LT(++refused, 500) << "refused again and again: " << opened.error().text();
             std::this_thread::sleep_for(10ms);
             continue;
         }
-        ASSERT_EQ(opened->read_frame(5s).value_or(ServerFrame{}).text(), e2e::FORMAT_MESSAGE) << "session " << i;
+        ASSERT_EQ(opened->read_frame(5s).value_or(ServerFrame{}).text(), test_support::FORMAT_MESSAGE) << "session " << i;
         if (i % 2 == 0) {
             ASSERT_TRUE(opened->send_frame(CLOSE, "").has_value());
         }
@@ -244,21 +244,21 @@ TEST(ProgramHostileClients, AThousandShortSessionsLeaveNothingBehind) {
 #ifndef _WIN32
         if (i == 100) {
             ASSERT_TRUE(settled()) << "descriptors not back after 100 sessions";
-            rss_at_100 = e2e::resident_kib(pid);
+            rss_at_100 = test_support::resident_kib(pid);
         }
 #endif
         ++i;
     }
     std::printf("%d sessions, %d refusals while slots were taken\n", SESSIONS, refused);
 
-    auto last = e2e::connect_client(port);
-    EXPECT_EQ(last.read_frame(5s).value_or(ServerFrame{}).text(), e2e::FORMAT_MESSAGE);
+    auto last = test_support::connect_client(port);
+    EXPECT_EQ(last.read_frame(5s).value_or(ServerFrame{}).text(), test_support::FORMAT_MESSAGE);
     expect_streaming(last, 30);
     last.socket().close();
 #ifndef _WIN32
-    ASSERT_TRUE(settled()) << "descriptors: " << e2e::open_descriptors(pid).value_or(0) << " instead of "
+    ASSERT_TRUE(settled()) << "descriptors: " << test_support::open_descriptors(pid).value_or(0) << " instead of "
                            << *descriptors_at_start;
-    const auto rss_at_end = e2e::resident_kib(pid);
+    const auto rss_at_end = test_support::resident_kib(pid);
     ASSERT_TRUE(rss_at_100 && rss_at_end);
     std::printf("RSS %zu KiB after 100 sessions, %zu KiB after %d\n", *rss_at_100, *rss_at_end, SESSIONS);
     if (RSS_GROWTH_LIMIT_KIB) {

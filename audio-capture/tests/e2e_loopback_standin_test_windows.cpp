@@ -15,8 +15,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using client::ServerFrame;
-using e2e::StandinProgram;
-using e2e::StandinReport;
+using test_support::StandinProgram;
+using test_support::StandinReport;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::uint8_t TEXT = 1, BINARY = 2, CLOSE = 8;
@@ -45,7 +45,7 @@ ServerFrame read_or_fail(client::WsClient& client, std::chrono::milliseconds tim
 void expect_format_message(client::WsClient& client) {
     const ServerFrame first = read_or_fail(client);
     EXPECT_EQ(first.opcode, TEXT);
-    EXPECT_EQ(first.text(), e2e::FORMAT_MESSAGE);
+    EXPECT_EQ(first.text(), test_support::FORMAT_MESSAGE);
     EXPECT_EQ(first.wire_size, 2u + 97u) << "81 61 header";
 }
 
@@ -79,7 +79,7 @@ void expect_close_frame(client::WsClient& client) {
 }
 
 // The log records from the client's authentication on.
-std::vector<std::string> session_records(const e2e::ProgramRun& run) {
+std::vector<std::string> session_records(const test_support::ProgramRun& run) {
     const auto messages = run.log_messages();
     const auto from = std::find(messages.begin(), messages.end(), "cliente autenticado");
     return {from, messages.end()};
@@ -119,7 +119,7 @@ TEST(StandinEngine, ClientReceivesExactlyTheStreamTheEngineDelivers) {
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.mode) + " " + row.faults);
         StandinProgram program(row.mode, row.faults);
-        auto client = e2e::connect_client(program.port);
+        auto client = test_support::connect_client(program.port);
         expect_format_message(client);
         expect_stream(client, program.target(), row.plan, 100);
 
@@ -166,7 +166,7 @@ TEST(StandinEngine, EachStartFailureReachesTheClientAndTheLog) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.faults);
         StandinProgram program("--include-pid", row.faults);
-        auto client = e2e::connect_client(program.port);
+        auto client = test_support::connect_client(program.port);
         expect_format_message(client);
         const ServerFrame error = read_or_fail(client);
         EXPECT_EQ(error.opcode, TEXT);
@@ -199,7 +199,7 @@ TEST(StandinEngine, DeviceLostMidStreamEndsTheSessionAfterTheQueuedFrames) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.faults);
         StandinProgram program("--exclude-pid", row.faults);
-        auto client = e2e::connect_client(program.port);
+        auto client = test_support::connect_client(program.port);
         expect_format_message(client);
         expect_stream(client, program.target(), row.plan, row.frames);
         expect_close_frame(client);
@@ -227,7 +227,7 @@ TEST(StandinEngine, DeviceLostMidStreamEndsTheSessionAfterTheQueuedFrames) {
 // handler that must still take it.
 TEST(StandinEngine, LateActivationEndsTheStartAtTheSessionsLimit) {
     StandinProgram program("--include-pid", "late-activation");
-    auto client = e2e::connect_client(program.port);
+    auto client = test_support::connect_client(program.port);
     const auto connected = Clock::now();
     expect_format_message(client);
     const ServerFrame error = read_or_fail(client, 30s);
@@ -236,7 +236,7 @@ TEST(StandinEngine, LateActivationEndsTheStartAtTheSessionsLimit) {
     EXPECT_EQ(error.text(), R"({"type":"error","message":"a captura não iniciou a tempo"})");
     expect_close_frame(client);
     ASSERT_TRUE(program.run.wait_for_log("conexão encerrada: a captura não iniciou a tempo"));
-    ASSERT_TRUE(support::wait_until([&] { return program.report().count("ActivateCompleted") == 1; }, 10s))
+    ASSERT_TRUE(test_support::wait_until([&] { return program.report().count("ActivateCompleted") == 1; }, 10s))
         << "the late completion reaches the engine's report";
     const StandinReport report = program.finish();
 

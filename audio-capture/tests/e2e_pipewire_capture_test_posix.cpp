@@ -15,8 +15,8 @@
 namespace {
 
 using namespace std::chrono_literals;
-using e2e::ProgramRun;
-using e2e::SoundServer;
+using test_support::ProgramRun;
+using test_support::SoundServer;
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* PW_CAT = "/usr/bin/pw-cat";
@@ -36,25 +36,25 @@ struct Capture {
                   ADD_FAILURE() << "the program published no info file";
                   std::abort();
               }
-              return e2e::connect_client(info->port);
+              return test_support::connect_client(info->port);
           }()) {
         auto format = client.read_frame(10s);
-        EXPECT_TRUE(format.has_value() && format->text() == e2e::FORMAT_MESSAGE)
+        EXPECT_TRUE(format.has_value() && format->text() == test_support::FORMAT_MESSAGE)
             << "the format message within 10 s of the handshake";
     }
     ProgramRun run;
     client::WsClient client;
-    e2e::BlockSource blocks = e2e::client_blocks(client);
+    test_support::BlockSource blocks = test_support::client_blocks(client);
 };
 
 // A tone file of the test's: `seconds` of a sine.
 std::string tone(const SoundServer& server, int frequency, int channels = 2) {
     const std::string path = server.file("tone" + std::to_string(frequency) + ".wav");
-    e2e::write_tone(path, frequency, channels, TONE_SECONDS);
+    test_support::write_tone(path, frequency, channels, TONE_SECONDS);
     return path;
 }
 
-void expect_heard(const e2e::ToneSurvey& survey, const char* what) {
+void expect_heard(const test_support::ToneSurvey& survey, const char* what) {
     EXPECT_TRUE(survey.heard) << what << " never reached the client within 10 s:" << survey.trace;
     // A lost buffer now and then silences part of a block.
     EXPECT_GE(survey.present, SURVEY_BLOCKS * 8 / 10) << what << ":" << survey.trace;
@@ -74,15 +74,15 @@ TEST(PipewireCapture, IncludeStreamsSilenceUntilTheTreePlaysThenOnlyTheTree) {
     Capture capture(server, ProgramRun::standard_args(tree.pid()));
 
     // Nothing of the tree plays: silence, at the graph's pace.
-    (void)e2e::survey_tones(capture.blocks, 0, {}, 1, 0);
+    (void)test_support::survey_tones(capture.blocks, 0, {}, 1, 0);
     const auto start = Clock::now();
-    const auto silence = e2e::survey_tones(capture.blocks, 0, {TREE_TONE, OTHER_TONE}, 30, 0);
+    const auto silence = test_support::survey_tones(capture.blocks, 0, {TREE_TONE, OTHER_TONE}, 30, 0);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     EXPECT_EQ(silence.leaks, 0) << silence.trace;
     EXPECT_NEAR(300 / seconds, 100.0, 15.0) << "frames a second while nothing matches";
 
     std::ofstream(go).put('1');
-    expect_heard(e2e::survey_tones(capture.blocks, TREE_TONE, {OTHER_TONE}, SURVEY_BLOCKS, ARRIVAL_BLOCKS),
+    expect_heard(test_support::survey_tones(capture.blocks, TREE_TONE, {OTHER_TONE}, SURVEY_BLOCKS, ARRIVAL_BLOCKS),
                  "the tree's player, started after the capture");
 }
 
@@ -91,9 +91,9 @@ TEST(PipewireCapture, ExcludeCapturesEveryPlayerButTheTree) {
     ASSERT_TRUE(server.ready());
     auto tree = server.play("/bin/sh", {"-c", "/usr/bin/pw-cat --playback \"$0\" & wait", tone(server, TREE_TONE)});
     auto other = server.play(PW_CAT, {"--playback", tone(server, OTHER_TONE)});
-    Capture capture(server, {"--exclude-pid", std::to_string(tree.pid()), "--token", e2e::TOKEN, "--info-file",
+    Capture capture(server, {"--exclude-pid", std::to_string(tree.pid()), "--token", test_support::TOKEN, "--info-file",
                              "{info}"});
-    expect_heard(e2e::survey_tones(capture.blocks, OTHER_TONE, {TREE_TONE}, SURVEY_BLOCKS, ARRIVAL_BLOCKS),
+    expect_heard(test_support::survey_tones(capture.blocks, OTHER_TONE, {TREE_TONE}, SURVEY_BLOCKS, ARRIVAL_BLOCKS),
                  "the player outside the tree");
 }
 
@@ -105,16 +105,16 @@ TEST(PipewireCapture, PulseAudioPlayerIsMatchedByItsOwnPid) {
     auto player = server.play("/usr/bin/paplay", {tone(server, PULSE_TONE, 1)});
     auto other = server.play(PW_CAT, {"--playback", tone(server, OTHER_TONE)});
     Capture capture(server, ProgramRun::standard_args(player.pid()));
-    expect_heard(e2e::survey_tones(capture.blocks, PULSE_TONE, {OTHER_TONE}, SURVEY_BLOCKS, ARRIVAL_BLOCKS),
+    expect_heard(test_support::survey_tones(capture.blocks, PULSE_TONE, {OTHER_TONE}, SURVEY_BLOCKS, ARRIVAL_BLOCKS),
                  "paplay's tone");
 }
 
 TEST(PipewireCapture, ServerThatStopsWhileStreamingEndsTheSession) {
     SoundServer server;
     ASSERT_TRUE(server.ready());
-    auto watched = e2e::start_watched();
+    auto watched = test_support::start_watched();
     Capture capture(server, ProgramRun::standard_args(watched.pid()));
-    (void)e2e::survey_tones(capture.blocks, 0, {}, 3, 0);
+    (void)test_support::survey_tones(capture.blocks, 0, {}, 3, 0);
 
     server.stop_daemon();
     std::optional<client::ServerFrame> close;

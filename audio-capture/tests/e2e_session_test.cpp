@@ -11,8 +11,8 @@
 namespace {
 
 using namespace std::chrono_literals;
-using e2e::FakeSourceProgram;
-using e2e::ProgramRun;
+using test_support::FakeSourceProgram;
+using test_support::ProgramRun;
 using client::ServerFrame;
 using Clock = std::chrono::steady_clock;
 
@@ -30,7 +30,7 @@ ServerFrame read_or_fail(client::WsClient& client, std::chrono::milliseconds tim
 // Reads frames until one of the opcode arrives; binary frames on the way must
 // continue the sawtooth. Returns nullopt on time-out.
 std::optional<ServerFrame> read_until(client::WsClient& client, std::uint8_t opcode,
-                                      e2e::SawtoothFollower& follower, std::chrono::milliseconds timeout) {
+                                      test_support::SawtoothFollower& follower, std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     while (Clock::now() < deadline) {
         auto frame = client.read_frame(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()));
@@ -44,7 +44,7 @@ std::optional<ServerFrame> read_until(client::WsClient& client, std::uint8_t opc
     return std::nullopt;
 }
 
-void expect_audio(client::WsClient& client, e2e::SawtoothFollower& follower, int frames) {
+void expect_audio(client::WsClient& client, test_support::SawtoothFollower& follower, int frames) {
     for (int i = 0; i < frames; ++i) {
         const ServerFrame frame = read_or_fail(client);
         ASSERT_EQ(frame.opcode, BINARY) << "frame " << i;
@@ -64,23 +64,23 @@ int count(const std::vector<std::string>& messages, const std::string& message) 
 // message and the first `frames` audio frames.
 struct StreamingClient {
     explicit StreamingClient(int frames, std::vector<std::string> extra = {})
-        : program(std::move(extra)), client(e2e::connect_client(program.port)) {
+        : program(std::move(extra)), client(test_support::connect_client(program.port)) {
         (void)read_or_fail(client);
         expect_audio(client, follower, frames);
     }
     FakeSourceProgram program;
     client::WsClient client;
-    e2e::SawtoothFollower follower;
+    test_support::SawtoothFollower follower;
 };
 
 TEST(ProgramSession, FormatMessageFirstThenContinuousAudio) {
     FakeSourceProgram program;
-    auto client = e2e::connect_client(program.port);
+    auto client = test_support::connect_client(program.port);
     const ServerFrame first = read_or_fail(client);
     EXPECT_EQ(first.opcode, TEXT);
-    EXPECT_EQ(first.text(), e2e::FORMAT_MESSAGE);
+    EXPECT_EQ(first.text(), test_support::FORMAT_MESSAGE);
     EXPECT_EQ(first.wire_size, 2u + 97u) << "81 61 header";
-    e2e::SawtoothFollower follower;
+    test_support::SawtoothFollower follower;
     expect_audio(client, follower, 150);
     EXPECT_TRUE(program.run.wait_for_log("captura iniciada"));
     const auto messages = program.run.log_messages();
@@ -138,12 +138,12 @@ TEST(ProgramSession, ClientCloseIsEchoedAndEndsTheSession) {
 
 TEST(ProgramSession, NewestClientSupersedesTheOlder) {
     FakeSourceProgram program;
-    auto first = e2e::connect_client(program.port);
+    auto first = test_support::connect_client(program.port);
     (void)read_or_fail(first);
-    e2e::SawtoothFollower first_follower;
+    test_support::SawtoothFollower first_follower;
     expect_audio(first, first_follower, 5);
 
-    auto second = e2e::connect_client(program.port);
+    auto second = test_support::connect_client(program.port);
     const auto superseded = Clock::now();
     auto close = read_until(first, CLOSE, first_follower, 3s);
     ASSERT_TRUE(close.has_value());
@@ -151,8 +151,8 @@ TEST(ProgramSession, NewestClientSupersedesTheOlder) {
     EXPECT_EQ(close->wire_size, 2u);
     EXPECT_LT(Clock::now() - superseded, 2s);
 
-    EXPECT_EQ(read_or_fail(second).text(), e2e::FORMAT_MESSAGE);
-    e2e::SawtoothFollower second_follower;
+    EXPECT_EQ(read_or_fail(second).text(), test_support::FORMAT_MESSAGE);
+    test_support::SawtoothFollower second_follower;
     expect_audio(second, second_follower, 30);
     ASSERT_TRUE(program.run.wait_for_log("cliente desconectado"));
     const auto messages = program.run.log_messages();
@@ -164,28 +164,28 @@ TEST(ProgramSession, NewestClientSupersedesTheOlder) {
 
 TEST(ProgramSession, CaptureThatCannotStartIsReportedToTheClient) {
     for (const char* mode : {"--include-pid", "--exclude-pid"}) {
-        auto watched = e2e::start_watched();
+        auto watched = test_support::start_watched();
 #ifdef _WIN32
-        const support::EnvOverrides env;
+        const test_support::EnvOverrides env;
 #else
         // No sound server: a runtime folder without one.
-        const support::TempDir runtime;
-        const support::EnvOverrides env = {
+        const test_support::TempDir runtime;
+        const test_support::EnvOverrides env = {
             {"XDG_RUNTIME_DIR", runtime.path()}, {"PIPEWIRE_REMOTE", std::nullopt},
             {"PIPEWIRE_RUNTIME_DIR", std::nullopt}};
 #endif
-        ProgramRun run({mode, std::to_string(watched.pid()), "--token", e2e::TOKEN, "--info-file", "{info}"}, env);
+        ProgramRun run({mode, std::to_string(watched.pid()), "--token", test_support::TOKEN, "--info-file", "{info}"}, env);
         auto info = run.wait_for_info();
         ASSERT_TRUE(info.has_value());
-        auto client = e2e::connect_client(info->port);
-        EXPECT_EQ(read_or_fail(client, 30s).text(), e2e::FORMAT_MESSAGE);
+        auto client = test_support::connect_client(info->port);
+        EXPECT_EQ(read_or_fail(client, 30s).text(), test_support::FORMAT_MESSAGE);
         const ServerFrame error = read_or_fail(client, 30s);
         EXPECT_EQ(error.opcode, TEXT);
         const ServerFrame close = read_or_fail(client);
         EXPECT_EQ(close.opcode, CLOSE);
         EXPECT_EQ(close.wire_size, 2u) << "88 00";
 
-        ASSERT_TRUE(support::wait_until([&] {
+        ASSERT_TRUE(test_support::wait_until([&] {
             const auto m = run.log_messages();
             return std::any_of(m.begin(), m.end(), [](const std::string& s) { return s.starts_with("conexão encerrada: "); });
         }));
@@ -219,7 +219,7 @@ TEST(ProgramSession, AuthenticatedClientKeepsTheProgramAlivePastTheIdleLimit) {
     const auto leaving = Clock::now();
     ASSERT_TRUE(client.send_frame(CLOSE, "").has_value());
     ASSERT_TRUE(program.run.wait_for_log("cliente desconectado")) << "the session did not end within 10 s";
-    ASSERT_EQ(program.run.wait(20s), std::optional<support::ExitStatus>(0))
+    ASSERT_EQ(program.run.wait(20s), std::optional<test_support::ExitStatus>(0))
         << "the program did not end within 20 s of the last client leaving";
     EXPECT_GE(Clock::now() - leaving, 1s) << "the limit counts again from the departure";
     EXPECT_EQ(program.run.log_messages().back(), "encerrando: sem cliente além do limite");
@@ -229,7 +229,7 @@ TEST(ProgramSession, WatchedProcessEndingEndsTheProgramUnderAConnectedClient) {
     StreamingClient streaming(10);
     auto& [program, client, follower] = streaming;
     program.watched.kill();
-    ASSERT_EQ(program.run.wait(10s), std::optional<support::ExitStatus>(0));
+    ASSERT_EQ(program.run.wait(10s), std::optional<test_support::ExitStatus>(0));
     const auto rest = client.read_until_closed(5s);
     EXPECT_TRUE(rest.has_value()) << "the connection drops with the program: " << rest.error().text();
     EXPECT_EQ(program.run.log_messages().back(), "encerrando: o processo capturado terminou");

@@ -10,8 +10,8 @@
 
 namespace {
 
-using e2e::ProgramRun;
-using e2e::TOKEN;
+using test_support::ProgramRun;
+using test_support::TOKEN;
 using namespace std::chrono_literals;
 using Strings = std::vector<std::string>;
 
@@ -31,7 +31,7 @@ TEST(ProgramStartup, BadCommandLineLogsOneRecordAndExitsWithTwo) {
     };
     for (const auto& c : cases) {
         ProgramRun run(c.args);
-        EXPECT_EQ(run.wait(), std::optional<support::ExitStatus>(2)) << c.record;
+        EXPECT_EQ(run.wait(), std::optional<test_support::ExitStatus>(2)) << c.record;
         EXPECT_EQ(run.log_messages(), Strings{c.record});
         EXPECT_FALSE(os::path_exists(run.info_path()));
     }
@@ -40,7 +40,7 @@ TEST(ProgramStartup, BadCommandLineLogsOneRecordAndExitsWithTwo) {
 TEST(ProgramStartup, ProcessThatCannotBeOpenedExitsWithThree) {
     {
         ProgramRun run(ProgramRun::standard_args(0));
-        EXPECT_EQ(run.wait(), std::optional<support::ExitStatus>(3));
+        EXPECT_EQ(run.wait(), std::optional<test_support::ExitStatus>(3));
         EXPECT_EQ(run.log_messages(),
                   (Strings{"modo include: capturando só a árvore do pid 0", "processo 0 não existe; saindo"}));
         EXPECT_FALSE(os::path_exists(run.info_path()));
@@ -49,27 +49,27 @@ TEST(ProgramStartup, ProcessThatCannotBeOpenedExitsWithThree) {
     // cannot be opened (Wine takes a moment to forget it).
     std::uint32_t pid = 0;
     {
-        auto gone = e2e::start_watched();
+        auto gone = test_support::start_watched();
         pid = gone.pid();
         gone.kill();
         ASSERT_TRUE(gone.wait_for(10s).has_value());
     }
-    ASSERT_TRUE(support::wait_until([&] { return !os::ProcessWatch::open(pid).has_value(); }));
+    ASSERT_TRUE(test_support::wait_until([&] { return !os::ProcessWatch::open(pid).has_value(); }));
     ProgramRun run({"--exclude-pid", std::to_string(pid), "--token", TOKEN, "--info-file", "{info}"});
-    EXPECT_EQ(run.wait(), std::optional<support::ExitStatus>(3));
+    EXPECT_EQ(run.wait(), std::optional<test_support::ExitStatus>(3));
     const std::string p = std::to_string(pid);
     EXPECT_EQ(run.log_messages(), (Strings{"modo exclude: excluindo a árvore do pid " + p + " (recebido " + p + ")",
                                            "processo " + p + " não existe; saindo"}));
 }
 
 TEST(ProgramStartup, UnwritableInfoFileExitsWithFive) {
-    auto watched = e2e::start_watched();
-    support::TempDir folder;
+    auto watched = test_support::start_watched();
+    test_support::TempDir folder;
     // The info file's folder is a plain file.
     ASSERT_TRUE(os::write_private_file(folder.file("blocker"), "x").has_value());
     const std::string info = os::join_path(folder.file("blocker"), "audio.json");
     ProgramRun run({"--include-pid", std::to_string(watched.pid()), "--token", TOKEN, "--info-file", info});
-    EXPECT_EQ(run.wait(), std::optional<support::ExitStatus>(5));
+    EXPECT_EQ(run.wait(), std::optional<test_support::ExitStatus>(5));
     const auto messages = run.log_messages();
     ASSERT_EQ(messages.size(), 2u) << ::testing::PrintToString(messages);
     EXPECT_EQ(messages[0], "modo include: capturando só a árvore do pid " + std::to_string(watched.pid()));
@@ -79,7 +79,7 @@ TEST(ProgramStartup, UnwritableInfoFileExitsWithFive) {
 }
 
 TEST(ProgramStartup, PublishesPortTokenAndPidAndRemovesTheFileWhenTheProcessEnds) {
-    auto watched = e2e::start_watched();
+    auto watched = test_support::start_watched();
     ProgramRun run(ProgramRun::standard_args(watched.pid()));
     auto info = run.wait_for_info();
     ASSERT_TRUE(info.has_value());
@@ -92,7 +92,7 @@ TEST(ProgramStartup, PublishesPortTokenAndPidAndRemovesTheFileWhenTheProcessEnds
 
     watched.kill();
     // Well under the 30 s idle limit, so only the process test can have ended it.
-    ASSERT_EQ(run.wait(10s), std::optional<support::ExitStatus>(0))
+    ASSERT_EQ(run.wait(10s), std::optional<test_support::ExitStatus>(0))
         << "the program did not end within 10 s of its watched process";
     EXPECT_EQ(run.log_messages(),
               (Strings{"modo include: capturando só a árvore do pid " + std::to_string(watched.pid()),
@@ -102,31 +102,31 @@ TEST(ProgramStartup, PublishesPortTokenAndPidAndRemovesTheFileWhenTheProcessEnds
 }
 
 TEST(ProgramStartup, ExcludeModeEndsWithItsOwnReason) {
-    auto watched = e2e::start_watched();
+    auto watched = test_support::start_watched();
     ProgramRun run({"--exclude-pid", std::to_string(watched.pid()), "--token", TOKEN, "--info-file", "{info}"});
     ASSERT_TRUE(run.wait_for_info().has_value());
     watched.kill();
-    ASSERT_EQ(run.wait(), std::optional<support::ExitStatus>(0));
+    ASSERT_EQ(run.wait(), std::optional<test_support::ExitStatus>(0));
     const auto messages = run.log_messages();
     ASSERT_FALSE(messages.empty());
     EXPECT_EQ(messages.back(), "encerrando: o processo do Discord terminou");
 }
 
 TEST(ProgramStartup, LeavesAnInfoFileThatNoLongerHoldsItsToken) {
-    auto watched = e2e::start_watched();
+    auto watched = test_support::start_watched();
     ProgramRun run(ProgramRun::standard_args(watched.pid()));
     ASSERT_TRUE(run.wait_for_info().has_value());
     const std::string other = R"({"port":1,"token":"another-instance-token","pid":2})";
     ASSERT_TRUE(os::write_private_file(run.info_path(), other).has_value());
     watched.kill();
-    ASSERT_EQ(run.wait(), std::optional<support::ExitStatus>(0));
+    ASSERT_EQ(run.wait(), std::optional<test_support::ExitStatus>(0));
     EXPECT_EQ(os::read_file(run.info_path()).value_or(""), other);
 }
 
 TEST(ProgramStartup, IdleLimitZeroEndsWithoutAClient) {
-    auto watched = e2e::start_watched();
+    auto watched = test_support::start_watched();
     ProgramRun run(ProgramRun::standard_args(watched.pid(), {"--idle-secs", "0"}));
-    ASSERT_EQ(run.wait(20s), std::optional<support::ExitStatus>(0)) << "the program still ran after 20 s";
+    ASSERT_EQ(run.wait(20s), std::optional<test_support::ExitStatus>(0)) << "the program still ran after 20 s";
     const auto messages = run.log_messages();
     ASSERT_FALSE(messages.empty());
     EXPECT_EQ(messages.back(), "encerrando: sem cliente além do limite");
@@ -134,30 +134,30 @@ TEST(ProgramStartup, IdleLimitZeroEndsWithoutAClient) {
 }
 
 TEST(ProgramStartup, DefaultFilesLiveInTheDataFolder) {
-    auto watched = e2e::start_watched();
-    support::TempDir base;
+    auto watched = test_support::start_watched();
+    test_support::TempDir base;
     const std::string appdata = base.file("appdata");
     const std::string data = os::join_path(appdata, "Brenquosta");
     ProgramRun run({"--include-pid", std::to_string(watched.pid()), "--token", TOKEN, "--idle-secs", "0"},
                    {{"QUORVEL_AUDIO_LOG", std::nullopt}, {"APPDATA", appdata}});
-    ASSERT_EQ(run.wait(), std::optional<support::ExitStatus>(0));
+    ASSERT_EQ(run.wait(), std::optional<test_support::ExitStatus>(0));
     auto log = os::read_file(os::join_path(data, "audio.log"));
     ASSERT_TRUE(log.has_value()) << "log in " << data;
-    EXPECT_EQ(e2e::messages_of(e2e::parse_log(*log)).back(), "encerrando: sem cliente além do limite");
+    EXPECT_EQ(test_support::messages_of(test_support::parse_log(*log)).back(), "encerrando: sem cliente além do limite");
     EXPECT_FALSE(os::path_exists(os::join_path(data, "audio.json"))) << "removed at shutdown";
     EXPECT_TRUE(os::is_directory(data));
 }
 
 TEST(ProgramStartup, OlderDataFolderIsUsedUntilMigrated) {
-    auto watched = e2e::start_watched();
-    support::TempDir base;
+    auto watched = test_support::start_watched();
+    test_support::TempDir base;
     const std::string appdata = base.file("appdata");
     const std::string old_folder = os::join_path(appdata, "discord-quorvel");
     ASSERT_TRUE(os::create_directories(old_folder).has_value());
-    support::EnvOverrides env{{"QUORVEL_AUDIO_LOG", std::nullopt}, {"APPDATA", appdata}};
+    test_support::EnvOverrides env{{"QUORVEL_AUDIO_LOG", std::nullopt}, {"APPDATA", appdata}};
     {
         ProgramRun run({"--include-pid", std::to_string(watched.pid()), "--token", TOKEN}, env);
-        auto info = support::wait_until([&] { return os::path_exists(os::join_path(old_folder, "audio.json")); });
+        auto info = test_support::wait_until([&] { return os::path_exists(os::join_path(old_folder, "audio.json")); });
         EXPECT_TRUE(info) << "info file in the older folder";
         run.process().kill();
         (void)run.wait();
@@ -167,17 +167,17 @@ TEST(ProgramStartup, OlderDataFolderIsUsedUntilMigrated) {
     ASSERT_TRUE(os::create_directories(new_folder).has_value());
     ASSERT_TRUE(os::write_private_file(os::join_path(new_folder, ".migrated"), "").has_value());
     ProgramRun run({"--include-pid", std::to_string(watched.pid()), "--token", TOKEN, "--idle-secs", "0"}, env);
-    ASSERT_EQ(run.wait(), std::optional<support::ExitStatus>(0));
+    ASSERT_EQ(run.wait(), std::optional<test_support::ExitStatus>(0));
     EXPECT_TRUE(os::path_exists(os::join_path(new_folder, "audio.log")));
 }
 
 TEST(ProgramLog, OversizedLogIsDeletedAtStartAndOneAtTheLimitIsKept) {
     for (const std::uint64_t size : {262'144ull, 262'145ull}) {
-        support::TempDir folder;
+        test_support::TempDir folder;
         const std::string log = folder.file("audio.log");
         ASSERT_TRUE(os::write_private_file(log, std::string(size - 1, 'x') + "\n").has_value());
         ProgramRun run({"--bad"}, {{"QUORVEL_AUDIO_LOG", log}});
-        ASSERT_EQ(run.wait(), std::optional<support::ExitStatus>(2));
+        ASSERT_EQ(run.wait(), std::optional<test_support::ExitStatus>(2));
         auto content = os::read_file(log).value_or("");
         const std::string tail = "argumentos: argumento desconhecido: --bad\n";
         EXPECT_TRUE(content.ends_with(tail));
@@ -185,21 +185,21 @@ TEST(ProgramLog, OversizedLogIsDeletedAtStartAndOneAtTheLimitIsKept) {
             EXPECT_GT(content.size(), size) << "appended to";
         } else {
             EXPECT_LT(content.size(), 100u) << "a new file";
-            EXPECT_EQ(e2e::messages_of(e2e::parse_log(content)), Strings{"argumentos: argumento desconhecido: --bad"});
+            EXPECT_EQ(test_support::messages_of(test_support::parse_log(content)), Strings{"argumentos: argumento desconhecido: --bad"});
         }
     }
 }
 
 TEST(ProgramLog, LogFolderIsCreatedAndAnEmptyPathDropsRecords) {
-    support::TempDir folder;
+    test_support::TempDir folder;
     const std::string log = os::join_path(os::join_path(folder.file("a"), "b"), "x.log");
     ProgramRun run({"--bad"}, {{"QUORVEL_AUDIO_LOG", log}});
-    ASSERT_EQ(run.wait(), std::optional<support::ExitStatus>(2));
+    ASSERT_EQ(run.wait(), std::optional<test_support::ExitStatus>(2));
     EXPECT_TRUE(os::read_file(log).value_or("").ends_with("argumentos: argumento desconhecido: --bad\n"));
 
-    auto watched = e2e::start_watched();
+    auto watched = test_support::start_watched();
     ProgramRun silent(ProgramRun::standard_args(watched.pid(), {"--idle-secs", "0"}), {{"QUORVEL_AUDIO_LOG", ""}});
-    EXPECT_EQ(silent.wait(), std::optional<support::ExitStatus>(0)) << "runs normally without a log";
+    EXPECT_EQ(silent.wait(), std::optional<test_support::ExitStatus>(0)) << "runs normally without a log";
 }
 
 }  // namespace

@@ -13,17 +13,17 @@
 
 namespace {
 
-using e2e::ProgramRun;
-using e2e::TOKEN;
+using test_support::ProgramRun;
+using test_support::TOKEN;
 using namespace std::chrono_literals;
 
 TEST(ProgramWatch, ExcludeModeClimbsToTheTopOfSameNamedProcesses) {
-    support::TempDir folder;
+    test_support::TempDir folder;
     const std::string pid_file = folder.file("deepest.pid");
     // The test starts the top copy (its parent, this test, runs another
     // executable); the copy three levels down reports its pid.
-    auto top = e2e::start_watched({"--chain", "3", "--pid-file", pid_file});
-    ASSERT_TRUE(support::wait_until([&] { return os::read_file(pid_file).has_value(); }));
+    auto top = test_support::start_watched({"--chain", "3", "--pid-file", pid_file});
+    ASSERT_TRUE(test_support::wait_until([&] { return os::read_file(pid_file).has_value(); }));
     const std::string deepest = os::read_file(pid_file).value();
     ASSERT_FALSE(deepest.empty());
 
@@ -35,7 +35,7 @@ TEST(ProgramWatch, ExcludeModeClimbsToTheTopOfSameNamedProcesses) {
 
     // The watched process is the top one: its end ends the program.
     top.kill();
-    ASSERT_EQ(run.wait(), std::optional<support::ExitStatus>(0));
+    ASSERT_EQ(run.wait(), std::optional<test_support::ExitStatus>(0));
     EXPECT_EQ(run.log_messages().back(), "encerrando: o processo do Discord terminou");
 }
 
@@ -49,7 +49,7 @@ bool closed_without_a_byte(os::Socket& socket, std::chrono::milliseconds timeout
 }
 
 TEST(ProgramConnections, SeventeenthSimultaneousConnectionIsClosedAtOnce) {
-    auto watched = e2e::start_watched();
+    auto watched = test_support::start_watched();
     ProgramRun run(ProgramRun::standard_args(watched.pid()));
     auto info = run.wait_for_info();
     ASSERT_TRUE(info.has_value());
@@ -67,7 +67,7 @@ TEST(ProgramConnections, SeventeenthSimultaneousConnectionIsClosedAtOnce) {
 
     // Once one of the sixteen ends, its slot is free again.
     held.front().close();
-    const bool accepted_again = support::wait_until(
+    const bool accepted_again = test_support::wait_until(
         [&] {
             auto next = os::Socket::connect_loopback(info->port);
             if (!next || closed_without_a_byte(*next, 300ms)) return false;
@@ -79,7 +79,7 @@ TEST(ProgramConnections, SeventeenthSimultaneousConnectionIsClosedAtOnce) {
 }
 
 TEST(ProgramConnections, ClientThatSendsNothingIsDroppedAfterFiveSeconds) {
-    auto watched = e2e::start_watched();
+    auto watched = test_support::start_watched();
     ProgramRun run(ProgramRun::standard_args(watched.pid()));
     auto info = run.wait_for_info();
     ASSERT_TRUE(info.has_value()) << "no info file within 10 s";
@@ -98,7 +98,7 @@ TEST(ProgramConnections, ClientThatSendsNothingIsDroppedAfterFiveSeconds) {
         const auto m = run.log_messages();
         return !m.empty() && m.back().starts_with(prefix);
     };
-    EXPECT_TRUE(support::wait_until(logged, 10s)) << "no \"" << prefix << "…\" record within 10 s of the drop";
+    EXPECT_TRUE(test_support::wait_until(logged, 10s)) << "no \"" << prefix << "…\" record within 10 s of the drop";
 }
 
 }  // namespace

@@ -19,10 +19,10 @@ std::int16_t sample_at(const protocol::Frame& frame, std::size_t index) {
 
 TEST(FakeSource, ProducesAContinuousSawtoothAfterStarted) {
     // The fake source needs no platform; the scripted one would record any call.
-    test::ScriptedCapture platform({});
-    auto setup = test::make_capture_setup(CaptureMode::FakeSource, 0);
-    test::CaptureThread thread(std::move(setup.context), platform);
-    const auto report = test::wait_start_report(setup.ends.start);
+    test_support::ScriptedCapture platform({});
+    auto setup = test_support::make_capture_setup(CaptureMode::FakeSource, 0);
+    test_support::CaptureThread thread(std::move(setup.context), platform);
+    const auto report = test_support::wait_start_report(setup.ends.start);
     ASSERT_TRUE(report && std::holds_alternative<Started>(*report));
 
     auto first = setup.ends.frames.recv_until(Clock::now() + 10s);
@@ -50,22 +50,22 @@ TEST(FakeSource, ProducesAContinuousSawtoothAfterStarted) {
 }
 
 TEST(FakeSource, EndsAtTheFirstOfferThatFindsTheReceiverGone) {
-    test::ScriptedCapture platform({});
-    auto setup = test::make_capture_setup(CaptureMode::FakeSource, 0);
+    test_support::ScriptedCapture platform({});
+    auto setup = test_support::make_capture_setup(CaptureMode::FakeSource, 0);
     { auto gone = std::move(setup.ends.frames); }
-    test::CaptureThread thread(std::move(setup.context), platform);
-    const auto report = test::wait_start_report(setup.ends.start);
+    test_support::CaptureThread thread(std::move(setup.context), platform);
+    const auto report = test_support::wait_start_report(setup.ends.start);
     ASSERT_TRUE(report && std::holds_alternative<Started>(*report));
     thread.join();  // aborts the suite if the source keeps running
     EXPECT_FALSE(setup.ends.stop->load());
 }
 
 TEST(FakeSource, IsPacedByTheClock) {
-    test::ScriptedCapture platform({});
-    auto setup = test::make_capture_setup(CaptureMode::FakeSource, 0);
+    test_support::ScriptedCapture platform({});
+    auto setup = test_support::make_capture_setup(CaptureMode::FakeSource, 0);
     const auto before_start = Clock::now();
-    test::CaptureThread thread(std::move(setup.context), platform);
-    (void)test::wait_start_report(setup.ends.start);
+    test_support::CaptureThread thread(std::move(setup.context), platform);
+    (void)test_support::wait_start_report(setup.ends.start);
     for (int i = 0; i <= 30; ++i) {
         ASSERT_TRUE(setup.ends.frames.recv_until(Clock::now() + 10s).has_value());
     }

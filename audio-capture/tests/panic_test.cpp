@@ -51,15 +51,15 @@ protected:
         log_env_.emplace("QUORVEL_AUDIO_LOG", log_path_);
     }
 
-    [[nodiscard]] std::vector<e2e::LogRecord> records() const {
-        return e2e::parse_log(os::read_file(log_path_).value_or(""));
+    [[nodiscard]] std::vector<test_support::LogRecord> records() const {
+        return test_support::parse_log(os::read_file(log_path_).value_or(""));
     }
 
     static constexpr const char* PARENT_LOG = "BRQ_PANIC_TEST_LOG";
-    std::optional<support::TempDir> folder_;
+    std::optional<test_support::TempDir> folder_;
     std::string log_path_;
-    std::optional<support::ScopedEnv> parent_log_;
-    std::optional<support::ScopedEnv> log_env_;
+    std::optional<test_support::ScopedEnv> parent_log_;
+    std::optional<test_support::ScopedEnv> log_env_;
 };
 
 TEST_F(PanicReport, PanicWritesOneRecordWithLocationAndMessageThenFailsFast) {

@@ -93,11 +93,11 @@ protected:
 
     std::vector<std::string> log() const {
         auto content = os::read_file(log_.file("audio.log"));
-        return content ? e2e::messages_of(e2e::parse_log(*content)) : std::vector<std::string>{};
+        return content ? test_support::messages_of(test_support::parse_log(*content)) : std::vector<std::string>{};
     }
 
-    support::TempDir log_;
-    support::ScopedEnv log_env_{"QUORVEL_AUDIO_LOG", log_.file("audio.log")};
+    test_support::TempDir log_;
+    test_support::ScopedEnv log_env_{"QUORVEL_AUDIO_LOG", log_.file("audio.log")};
     std::optional<client::WsClient> client_;
     std::optional<server::WebSocket> connection_;
     server::SharedState state_{server::IdleLimit{30}};
@@ -106,7 +106,7 @@ protected:
 TEST_F(ScriptedSession, NoReportWithinTheStartLimitEndsTheStartAndWaitsForTheThread) {
     const auto started = Clock::now();
     auto session = start(never_reports, 300ms);
-    EXPECT_EQ(next_frame().text(), e2e::FORMAT_MESSAGE);
+    EXPECT_EQ(next_frame().text(), test_support::FORMAT_MESSAGE);
     const auto error = next_frame();
     EXPECT_EQ(error.text(), audio::error_message("a captura não iniciou a tempo"));
     EXPECT_GE(Clock::now() - started, 300ms) << "the whole start limit is waited for";
@@ -120,7 +120,7 @@ TEST_F(ScriptedSession, ThreadThatEndsWithoutAReportEndsTheStartAtOnce) {
     // A start limit longer than the guard: only a start that ends with the
     // thread, not with the limit, returns in time.
     auto session = start(ends_without_report, 60s);
-    EXPECT_EQ(next_frame().text(), e2e::FORMAT_MESSAGE);
+    EXPECT_EQ(next_frame().text(), test_support::FORMAT_MESSAGE);
     EXPECT_EQ(next_frame().text(), audio::error_message("a captura não iniciou a tempo"));
     ASSERT_EQ(session.wait_for(20s), std::future_status::ready)
         << "the session still waits for a report 20 s after its capture thread ended";
@@ -129,7 +129,7 @@ TEST_F(ScriptedSession, ThreadThatEndsWithoutAReportEndsTheStartAtOnce) {
 
 TEST_F(ScriptedSession, FailureTextIsEscapedForTheClientAndRawInTheLog) {
     auto session = start(fails_with_awkward_text);
-    EXPECT_EQ(next_frame().text(), e2e::FORMAT_MESSAGE);
+    EXPECT_EQ(next_frame().text(), test_support::FORMAT_MESSAGE);
     EXPECT_EQ(next_frame().text(), R"({"type":"error","message":"falhou \"assim\" e \\ assado"})");
     const auto close = next_frame();
     EXPECT_EQ(close.opcode, 8);
@@ -140,7 +140,7 @@ TEST_F(ScriptedSession, FailureTextIsEscapedForTheClientAndRawInTheLog) {
 
 TEST_F(ScriptedSession, CaptureThatEndsWhileStreamingSendsItsFramesThenCloses) {
     auto session = start(streams_three_frames_then_ends);
-    EXPECT_EQ(next_frame().text(), e2e::FORMAT_MESSAGE);
+    EXPECT_EQ(next_frame().text(), test_support::FORMAT_MESSAGE);
     for (std::uint8_t i = 1; i <= 3; ++i) {
         const auto frame = next_frame();
         ASSERT_EQ(frame.opcode, 2);
@@ -160,7 +160,7 @@ TEST_F(ScriptedSession, CaptureThatEndsWhileStreamingSendsItsFramesThenCloses) {
 TEST_F(ScriptedSession, ClientThatStopsReadingEndsAtTheSendTimeOutWithTheIoError) {
     ASSERT_TRUE(connection_->stream().set_write_timeout(300ms).has_value());
     auto session = start(floods_frames);
-    EXPECT_EQ(next_frame().text(), e2e::FORMAT_MESSAGE);
+    EXPECT_EQ(next_frame().text(), test_support::FORMAT_MESSAGE);
     ASSERT_EQ(session.wait_for(30s), std::future_status::ready)
         << "the session still streamed to a client that had not read for 30 s";
     EXPECT_EQ(end_text(session.get()), "IO error: " + os::send_timeout_error().text());

@@ -24,9 +24,9 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 std::string start_failure(CaptureMode mode) {
-    auto setup = test::make_capture_setup(mode, 1);
+    auto setup = test_support::make_capture_setup(mode, 1);
     std::thread thread(capture_thread, std::move(setup.context));
-    const auto report = test::wait_start_report(setup.ends.start);
+    const auto report = test_support::wait_start_report(setup.ends.start);
     thread.join();
     EXPECT_EQ(setup.ends.frames.try_recv().error(), RecvError::Disconnected);
     const auto* failed = report ? std::get_if<Failed>(&*report) : nullptr;
@@ -35,16 +35,16 @@ std::string start_failure(CaptureMode mode) {
 
 // The server's environment for this process, for the scope of a test.
 struct ServerEnvironment {
-    explicit ServerEnvironment(const support::EnvOverrides& env) {
+    explicit ServerEnvironment(const test_support::EnvOverrides& env) {
         for (const auto& [name, value] : env) {
-            scoped.emplace_back(std::make_unique<support::ScopedEnv>(name, value));
+            scoped.emplace_back(std::make_unique<test_support::ScopedEnv>(name, value));
         }
     }
-    std::vector<std::unique_ptr<support::ScopedEnv>> scoped;
+    std::vector<std::unique_ptr<test_support::ScopedEnv>> scoped;
 };
 
 TEST(SystemCapturePosix, StartFailureNamesWhyTheSoundServerCannotBeReached) {
-    const support::TempDir runtime;
+    const test_support::TempDir runtime;
     const ServerEnvironment env({{"XDG_RUNTIME_DIR", runtime.path()},
                                  {"PIPEWIRE_REMOTE", std::nullopt},
                                  {"PIPEWIRE_RUNTIME_DIR", std::nullopt}});
@@ -71,17 +71,17 @@ TEST(SystemCapturePosix, StartFailureNamesWhyTheSoundServerCannotBeReached) {
 
 // Include mode for this process's tree: the players are its children.
 TEST(SystemCapturePosix, PlayersThatComeAndGoAreCapturedAndStopEndsTheRun) {
-    e2e::SoundServer server;
+    test_support::SoundServer server;
     ASSERT_TRUE(server.ready());
     const ServerEnvironment env(server.client_env());
     const std::string tone = server.file("tone.wav");
-    e2e::write_tone(tone, 440, 2, 30);
+    test_support::write_tone(tone, 440, 2, 30);
 
-    auto setup = test::make_capture_setup(CaptureMode::Include, os::current_pid());
-    test::CaptureThread thread(std::move(setup.context), system_capture_platform());
-    const auto report = test::wait_start_report(setup.ends.start);
+    auto setup = test_support::make_capture_setup(CaptureMode::Include, os::current_pid());
+    test_support::CaptureThread thread(std::move(setup.context), system_capture_platform());
+    const auto report = test_support::wait_start_report(setup.ends.start);
     ASSERT_TRUE(report && std::holds_alternative<Started>(*report));
-    const e2e::BlockSource blocks = [&]() -> std::optional<std::vector<std::uint8_t>> {
+    const test_support::BlockSource blocks = [&]() -> std::optional<std::vector<std::uint8_t>> {
         std::vector<std::uint8_t> block;
         for (int i = 0; i < 10; ++i) {
             auto frame = setup.ends.frames.recv_until(Clock::now() + 5s);
@@ -102,13 +102,13 @@ TEST(SystemCapturePosix, PlayersThatComeAndGoAreCapturedAndStopEndsTheRun) {
         std::this_thread::sleep_for(std::chrono::milliseconds(30 * round));
         gone.kill();
         auto player = server.play("/usr/bin/pw-cat", {"--playback", tone});
-        const auto survey = e2e::survey_tones(blocks, 440, {}, 2, 100);
+        const auto survey = test_support::survey_tones(blocks, 440, {}, 2, 100);
         EXPECT_TRUE(survey.heard && survey.present > 0) << "round " << round << ":" << survey.trace;
         player.kill();
         (void)player.wait_for(10s);
     }
     auto last = server.play("/usr/bin/pw-cat", {"--playback", tone});
-    EXPECT_TRUE(e2e::survey_tones(blocks, 440, {}, 1, 100).heard);
+    EXPECT_TRUE(test_support::survey_tones(blocks, 440, {}, 1, 100).heard);
     setup.ends.stop->store(true);
     thread.join();  // a stop that is not honoured aborts the suite here
 }

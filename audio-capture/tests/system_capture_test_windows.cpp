@@ -31,9 +31,9 @@ TEST(ProcessLoopbackWindows, ActivationGivesAClientOrTheActivationFailure) {
 }
 
 TEST(ProcessLoopbackWindows, CaptureThreadReportsOnceAndEnds) {
-    auto setup = test::make_capture_setup(CaptureMode::Include, GetCurrentProcessId());
+    auto setup = test_support::make_capture_setup(CaptureMode::Include, GetCurrentProcessId());
     std::thread thread(capture_thread, std::move(setup.context));
-    const auto report = test::wait_start_report(setup.ends.start);
+    const auto report = test_support::wait_start_report(setup.ends.start);
     setup.ends.stop->store(true);
     thread.join();
     ASSERT_TRUE(report.has_value());

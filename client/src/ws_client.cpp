@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "server/frame.hpp"
+#include "server/ws_frame.hpp"
 #include "server/handshake.hpp"
 
 namespace client {
@@ -68,7 +68,7 @@ std::optional<ServerFrame> parse_frame(std::span<const std::uint8_t> bytes) {
     if (!parsed) {
         return std::nullopt;
     }
-    const server::FrameHeader& header = parsed->header;
+    const server::WsFrameHeader& header = parsed->header;
     const std::span<const std::uint8_t> rest = bytes.subspan(parsed->size);
     if (rest.size() < header.payload_length) {
         return std::nullopt;

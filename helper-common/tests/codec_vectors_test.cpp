@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "server/base64.hpp"
-#include "server/frame.hpp"
+#include "server/ws_frame.hpp"
 #include "server/handshake.hpp"
 #include "server/sha1.hpp"
 #include "server/utf8.hpp"
@@ -131,7 +131,7 @@ TEST(Utf8Validator, GivesTheSameAnswerWhateverTheSplit) {
     }
 }
 
-TEST(FrameHeader, UsesTheShortestLengthForm) {
+TEST(WsFrameHeader, UsesTheShortestLengthForm) {
     const struct {
         std::uint64_t length;
         std::vector<std::uint8_t> header;
@@ -158,8 +158,8 @@ TEST(FrameHeader, UsesTheShortestLengthForm) {
     }
 }
 
-TEST(FrameHeader, MaskedHeaderCarriesEveryFlagAndItsKey) {
-    const server::FrameHeader header{
+TEST(WsFrameHeader, MaskedHeaderCarriesEveryFlagAndItsKey) {
+    const server::WsFrameHeader header{
         .fin = false, .reserved = 5, .opcode = 9, .masked = true, .mask = {1, 2, 3, 4}, .payload_length = 126};
     std::vector<std::uint8_t> out;
     server::append_frame_header(out, header);

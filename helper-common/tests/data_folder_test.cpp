@@ -11,8 +11,8 @@ namespace {
 
 class DataFolder : public ::testing::Test {
 protected:
-    support::TempDir base;
-    support::ScopedEnv appdata{"APPDATA", base.path()};
+    test_support::TempDir base;
+    test_support::ScopedEnv appdata{"APPDATA", base.path()};
     std::string new_folder = os::join_path(base.path(), "Brenquosta");
     std::string old_folder = os::join_path(base.path(), "discord-quorvel");
 };
@@ -41,7 +41,7 @@ TEST_F(DataFolder, OldNameAsAPlainFileIsIgnored) {
 }
 
 TEST(DataFolderWithoutBase, EmptyAppdataGivesRelativeFolders) {
-    support::ScopedEnv appdata{"APPDATA", std::string()};
+    test_support::ScopedEnv appdata{"APPDATA", std::string()};
     EXPECT_EQ(common::resolve_data_folder(), "Brenquosta");
 }
 

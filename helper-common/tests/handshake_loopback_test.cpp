@@ -35,14 +35,14 @@ protected:
         auto port = listener_->local_port();
         ASSERT_TRUE(port.has_value());
         port_ = *port;
-        test_records::take();
+        test_support::take();
     }
 
     // Runs accept_client on the next accepted connection, on its own thread.
     std::future<Accepted> serve_one(server::HandshakeTimeouts timeouts = {}) {
         server::SessionConfig config;
         config.token = std::string(TOKEN);
-        config.log = &test_records::log;
+        config.log = &test_support::log;
         return std::async(std::launch::async, [this, config, timeouts]() -> Accepted {
             auto socket = listener_->accept();
             if (!socket) {
@@ -73,7 +73,7 @@ TEST_F(LoopbackHandshake, AdmittedClientGetsTheExact101AndAWorkingConnection) {
     ASSERT_TRUE(client.has_value()) << client.error().text();
     Accepted ws = finish(served);
     ASSERT_TRUE(ws.has_value()) << ws.error();
-    EXPECT_EQ(test_records::take(), std::vector<std::string>{"cliente autenticado"});
+    EXPECT_EQ(test_support::take(), std::vector<std::string>{"cliente autenticado"});
 
     ASSERT_TRUE(client->send_frame(0x9, "hi").has_value());
     auto ping = ws->read();
@@ -99,7 +99,7 @@ TEST_F(LoopbackHandshake, RefusedClientGetsThe403AndIsClosed) {
     Accepted result = finish(served);
     ASSERT_FALSE(result.has_value());
     EXPECT_EQ(result.error(), "handshake: HTTP error: 403 Forbidden");
-    EXPECT_EQ(test_records::take(), std::vector<std::string>{"handshake recusado: Origin"});
+    EXPECT_EQ(test_support::take(), std::vector<std::string>{"handshake recusado: Origin"});
 }
 
 TEST_F(LoopbackHandshake, SilentClientIsDroppedAfterTheReadTimeout) {
@@ -115,7 +115,7 @@ TEST_F(LoopbackHandshake, SilentClientIsDroppedAfterTheReadTimeout) {
     EXPECT_GE(waited, 150ms) << "dropped before its receive time-out";
     ASSERT_FALSE(result.has_value());
     EXPECT_TRUE(result.error().starts_with("handshake: IO error: ")) << result.error();
-    EXPECT_TRUE(test_records::take().empty());
+    EXPECT_TRUE(test_support::take().empty());
 }
 
 // A head trickled a byte at a time, each well within the receive time-out,
@@ -138,7 +138,7 @@ TEST_F(LoopbackHandshake, TrickledHeadEndsAtTheHeadDeadline) {
     ASSERT_FALSE(result.has_value());
     EXPECT_TRUE(result.error().starts_with("handshake: IO error: ")) << result.error();
     EXPECT_GE(waited, 350ms) << "dropped before the head's deadline";
-    EXPECT_TRUE(test_records::take().empty());
+    EXPECT_TRUE(test_support::take().empty());
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ server::SessionConfig config(std::vector<std::string> additional_origins = {}) {
     server::SessionConfig c;
     c.token = std::string(TOKEN);
     c.additional_origins = std::move(additional_origins);
-    c.log = &test_records::log;
+    c.log = &test_support::log;
     return c;
 }
 
@@ -47,7 +47,7 @@ struct Outcome {
 // Feeds the pieces (then the peer's close) and runs the handshake.
 Outcome run(const std::vector<std::string>& pieces, bool then_eof = true,
             const server::SessionConfig& with = config()) {
-    test_records::take();
+    test_support::take();
     auto peer = std::make_shared<MemoryPeer>();
     for (const auto& piece : pieces) {
         peer->push_input(piece);
@@ -63,7 +63,7 @@ Outcome run(const std::vector<std::string>& pieces, bool then_eof = true,
     const auto& w = peer->written();
     out.written.assign(w.begin(), w.end());
     out.closed = peer->closed();
-    out.records = test_records::take();
+    out.records = test_support::take();
     return out;
 }
 
@@ -175,7 +175,7 @@ TEST(HandshakeCore, EverySplitGivesTheSameOutcome) {
 }
 
 TEST(HandshakeCore, ReadTimeoutIsAnIoFailure) {
-    test_records::take();
+    test_support::take();
     auto peer = std::make_shared<MemoryPeer>();
     peer->push_input("GET / HTTP/1.1\r\n");
     peer->push_timeout();
@@ -187,7 +187,7 @@ TEST(HandshakeCore, ReadTimeoutIsAnIoFailure) {
 }
 
 TEST(HandshakeCore, FailedResponseWriteIsAnIoFailure) {
-    test_records::take();
+    test_support::take();
     auto peer = std::make_shared<MemoryPeer>();
     peer->push_input(upgrade_request(std::nullopt, "127.0.0.1:48123", GOOD_TARGET));
     peer->limit_writes(10);
@@ -195,7 +195,7 @@ TEST(HandshakeCore, FailedResponseWriteIsAnIoFailure) {
     ASSERT_FALSE(result.has_value());
     EXPECT_EQ(result.error().kind(), server::WsErrorKind::Io);
     // The refusal was recorded before the answer failed.
-    EXPECT_EQ(test_records::take(), std::vector<std::string>{"handshake recusado: Origin"});
+    EXPECT_EQ(test_support::take(), std::vector<std::string>{"handshake recusado: Origin"});
 }
 
 // A valid request padded to exactly `size` bytes.
@@ -249,7 +249,7 @@ TEST(HandshakeCore, HeadsAbove65536BytesAreAnAttack) {
 }
 
 TEST(HandshakeCore, ReceivesAtMost4096BytesAtATime) {
-    test_records::take();
+    test_support::take();
     auto peer = std::make_shared<MemoryPeer>();
     const std::string request = good_request("X-Pad: " + std::string(10000, 'p') + "\r\n");
     peer->push_input(request);

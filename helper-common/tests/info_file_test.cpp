@@ -93,7 +93,7 @@ TEST(InfoFile, TemporaryPathReplacesTheExtension) {
 }
 
 TEST(InfoFile, WriteCreatesMissingFoldersAndLeavesOnlyTheFile) {
-    support::TempDir folder;
+    test_support::TempDir folder;
     const std::string path = os::join_path(os::join_path(folder.path(), "a"), "b" + std::string(1, os::PATH_SEPARATOR) + "info");
     ASSERT_TRUE(common::write_info_file(path, "{\"port\":1}").has_value());
     EXPECT_EQ(read(path), "{\"port\":1}");
@@ -101,7 +101,7 @@ TEST(InfoFile, WriteCreatesMissingFoldersAndLeavesOnlyTheFile) {
 }
 
 TEST(InfoFile, WriteReplacesAnExistingFileWhole) {
-    support::TempDir folder;
+    test_support::TempDir folder;
     const std::string path = folder.file("audio.json");
     ASSERT_TRUE(common::write_info_file(path, std::string(500, 'x')).has_value());
     ASSERT_TRUE(common::write_info_file(path, "new").has_value());
@@ -110,7 +110,7 @@ TEST(InfoFile, WriteReplacesAnExistingFileWhole) {
 
 #ifndef _WIN32
 TEST(InfoFile, FileAndTemporaryAreOwnerOnly) {
-    support::TempDir folder;
+    test_support::TempDir folder;
     const std::string path = folder.file("audio.json");
     ASSERT_TRUE(common::write_info_file(path, "secret").has_value());
     EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
@@ -120,7 +120,7 @@ TEST(InfoFile, FileAndTemporaryAreOwnerOnly) {
 // What a crashed instance or another user left at the temporary path neither
 // blocks publishing nor is written through.
 TEST(InfoFile, LeftoversAtTheTemporaryPathAreReplaced) {
-    support::TempDir folder;
+    test_support::TempDir folder;
     const std::string path = folder.file("audio.json");
     const std::string temporary = common::temporary_path_for(path);
     const std::string text = common::format_info_json(1, "abcdefghijklmnop", 2);
@@ -153,13 +153,13 @@ TEST(InfoFile, LeftoversAtTheTemporaryPathAreReplaced) {
 // moment: a reader sees a whole file of one of them at every read, and
 // neither fails. Each writer publishes 200 times to make the overlap certain.
 TEST(InfoFile, WritersSharingAPathTakeTurns) {
-    support::TempDir folder;
+    test_support::TempDir folder;
     const std::string path = folder.file("audio.json");
     const std::string texts[] = {common::format_info_json(1111, "first-writer-token_0123", 1),
                                  common::format_info_json(2222, "second-writer-token_456", 2)};
-    std::vector<support::ChildProcess> writers;
+    std::vector<test_support::ChildProcess> writers;
     for (const auto& text : texts) {
-        auto child = support::ChildProcess::spawn(BRQ_WATCHED_PATH,
+        auto child = test_support::ChildProcess::spawn(BRQ_WATCHED_PATH,
                                                   {"--write-info", path, "--text", text, "--rounds", "200"});
         ASSERT_TRUE(child) << child.error();
         writers.push_back(std::move(*child));
@@ -190,7 +190,7 @@ TEST(InfoFile, WritersSharingAPathTakeTurns) {
         }
     }
     for (auto& writer : writers) {
-        EXPECT_EQ(writer.wait_for(10s), std::optional<support::ExitStatus>(0))
+        EXPECT_EQ(writer.wait_for(10s), std::optional<test_support::ExitStatus>(0))
             << "a writer failed, or was still writing 60 s after the start";
     }
     EXPECT_TRUE(wrong.empty()) << "after " << reads << " good reads: " << ::testing::PrintToString(wrong);
@@ -199,7 +199,7 @@ TEST(InfoFile, WritersSharingAPathTakeTurns) {
 }
 
 TEST(InfoFile, WriteFailureIsReportedWithTheSystemText) {
-    support::TempDir folder;
+    test_support::TempDir folder;
     // A plain file where a folder is needed.
     ASSERT_TRUE(os::write_private_file(folder.file("blocker"), "x").has_value());
     auto written = common::write_info_file(os::join_path(folder.file("blocker"), "audio.json"), "{}");
@@ -208,7 +208,7 @@ TEST(InfoFile, WriteFailureIsReportedWithTheSystemText) {
 }
 
 TEST(InfoFile, OwnershipIsTheTokenAsASubstringOfValidUtf8) {
-    support::TempDir folder;
+    test_support::TempDir folder;
     const std::string path = folder.file("audio.json");
     const std::string token = "abcdefghijklmnop";
     EXPECT_FALSE(common::is_own_info_file(path, token)) << "missing file";

@@ -15,12 +15,12 @@
 
 namespace {
 
-using support::read_whole_file;
-using support::TempDir;
+using test_support::read_whole_file;
+using test_support::TempDir;
 
 TEST(OsEnv, UndefinedIsNotEmpty) {
     EXPECT_EQ(os::get_env("BRQ_TEST_SURELY_UNDEFINED_42"), std::nullopt);
-    support::ScopedEnv set("BRQ_TEST_DEFINED", "valor com espacos");
+    test_support::ScopedEnv set("BRQ_TEST_DEFINED", "valor com espacos");
     EXPECT_EQ(os::get_env("BRQ_TEST_DEFINED"), "valor com espacos");
 }
 

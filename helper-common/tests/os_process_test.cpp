@@ -17,15 +17,15 @@
 namespace {
 
 using namespace std::chrono_literals;
-using support::ChildProcess;
-using support::read_whole_file;
-using support::TempDir;
-using support::wait_until;
+using test_support::ChildProcess;
+using test_support::read_whole_file;
+using test_support::TempDir;
+using test_support::wait_until;
 
 constexpr auto GUARD = 20s;  // a hung child fails the test, not the CI job
 
 std::optional<ChildProcess> start_watched(const std::vector<std::string>& args,
-                                          const support::EnvOverrides& env = {}) {
+                                          const test_support::EnvOverrides& env = {}) {
     auto child = ChildProcess::spawn(BRQ_WATCHED_PATH, args, env);
     if (!child) {
         ADD_FAILURE() << child.error();
@@ -81,8 +81,8 @@ TEST(OsProcess, ArgumentsSurviveTheCommandLine) {
 TEST(OsProcess, ChildEnvironmentCarriesTheOverrides) {
     TempDir dir;
     const std::string report = dir.file("env");
-    support::ScopedEnv inherited("BRQ_TEST_INHERITED", "herdado");
-    support::ScopedEnv removed("BRQ_TEST_REMOVED", "sai");
+    test_support::ScopedEnv inherited("BRQ_TEST_INHERITED", "herdado");
+    test_support::ScopedEnv removed("BRQ_TEST_REMOVED", "sai");
     auto child = start_watched(
         {"--env-file", report, "--env-name", "BRQ_TEST_INHERITED", "--env-name", "BRQ_TEST_REMOVED",
          "--env-name", "BRQ_TEST_EMPTY", "--env-name", "BRQ_TEST_TEXT", "--env-name", "BRQ_TEST_NEVER",
@@ -101,7 +101,7 @@ TEST(OsProcess, ChildEnvironmentCarriesTheOverrides) {
 TEST(OsProcess, ExitStatuses) {
     struct Case {
         std::vector<std::string> args;
-        support::ExitStatus status;
+        test_support::ExitStatus status;
     };
     const Case cases[] = {
         {{"--sleep-ms", "0"}, 0},
@@ -112,7 +112,7 @@ TEST(OsProcess, ExitStatuses) {
         {{"--sleep-ms", "0", "--exit-code", "300"}, 300 & 0xFF},
 #endif
         {{"--no-such-option"}, 2},  // os::exit_process(2)
-        {{"--fail-fast"}, support::FAIL_FAST_EXIT_STATUS},
+        {{"--fail-fast"}, test_support::FAIL_FAST_EXIT_STATUS},
     };
     for (const auto& c : cases) {
         auto child = start_watched(c.args);
@@ -127,7 +127,7 @@ TEST(OsProcess, KillEndsARunningChild) {
     ASSERT_TRUE(child);
     EXPECT_EQ(child->wait_for(50ms), std::nullopt) << "runs until killed";
     child->kill();
-    EXPECT_EQ(child->wait_for(GUARD), support::KILLED_EXIT_STATUS);
+    EXPECT_EQ(child->wait_for(GUARD), test_support::KILLED_EXIT_STATUS);
 }
 
 #ifdef _WIN32
@@ -136,7 +136,7 @@ TEST(OsProcess, CrashHandlerGetsTheExceptionAndFailsFast) {
     const std::string report = dir.file("crash");
     auto child = start_watched({"--crash-report", report});
     ASSERT_TRUE(child);
-    EXPECT_EQ(child->wait_for(GUARD), support::FAIL_FAST_EXIT_STATUS);
+    EXPECT_EQ(child->wait_for(GUARD), test_support::FAIL_FAST_EXIT_STATUS);
     const std::string text = read_whole_file(report).value_or("");
     const std::string prefix = "exceção não tratada 0xC0000005 em 0x";
     ASSERT_EQ(text.substr(0, prefix.size()), prefix) << text;
@@ -182,7 +182,7 @@ TEST(OsProcess, SnapshotListsThisProcessAndItsChild) {
     const auto rows = os::snapshot_processes();
     const auto* self = find_row(rows, os::current_pid());
     ASSERT_NE(self, nullptr) << "own pid " << os::current_pid() << " missing among " << rows.size();
-    EXPECT_EQ(os::file_name(support::current_executable_path()), self->exe_name);
+    EXPECT_EQ(os::file_name(test_support::current_executable_path()), self->exe_name);
     const auto* row = find_row(rows, child->pid());
     ASSERT_NE(row, nullptr);
     EXPECT_EQ(row->parent_pid, os::current_pid());
@@ -217,7 +217,7 @@ TEST(OsProcess, WatchedChainOfSameNamedProcesses) {
     top->kill();
     EXPECT_TRUE(wait_until([&] { return watch_bottom->has_ended(); }, GUARD));
 
-    EXPECT_EQ(top->wait_for(GUARD), support::KILLED_EXIT_STATUS);
+    EXPECT_EQ(top->wait_for(GUARD), test_support::KILLED_EXIT_STATUS);
 }
 
 TEST(OsProcess, WatchedChainEndsFromTheBottomUp) {

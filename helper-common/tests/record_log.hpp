@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace test_records {
+namespace test_support {
 
 inline std::mutex& guard() {
     static std::mutex m;
@@ -32,4 +32,4 @@ inline std::vector<std::string> take() {
     return out;
 }
 
-}  // namespace test_records
+}  // namespace test_support

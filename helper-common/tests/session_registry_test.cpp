@@ -52,8 +52,8 @@ TEST(SessionRegistry, RefusedHandshakeLeavesTheIdleClockAlone) {
     const auto created = state->idle_since;
     auto config = std::make_shared<server::SessionConfig>();
     config->token = "Zq8_x-Y3kP0wLm2N";
-    config->log = &test_records::log;
-    test_records::take();
+    config->log = &test_support::log;
+    test_support::take();
 
     auto listener = os::Listener::bind_loopback(0, 1);
     ASSERT_TRUE(listener.has_value()) << listener.error().text();
@@ -77,7 +77,7 @@ TEST(SessionRegistry, RefusedHandshakeLeavesTheIdleClockAlone) {
     ASSERT_EQ(served.wait_for(20s), std::future_status::ready) << "serve_client did not return within 20 s";
     EXPECT_EQ(answer.value_or(answer.error().text()), "HTTP/1.1 403 Forbidden\r\n\r\n");
 
-    EXPECT_EQ(test_records::take(), (std::vector<std::string>{"handshake recusado: Origin",
+    EXPECT_EQ(test_support::take(), (std::vector<std::string>{"handshake recusado: Origin",
                                                               "conexão encerrada: handshake: HTTP error: 403 Forbidden"}));
     std::lock_guard guard(state->lock);
     EXPECT_EQ(state->active_clients, 0u);

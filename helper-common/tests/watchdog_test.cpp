@@ -37,7 +37,7 @@ std::future<std::string> watch(common::WatchdogRecord record) {
 }
 
 TEST(Watchdog, EndedProcessWinsOverAPassedIdleLimit) {
-    auto child = support::ChildProcess::spawn(BRQ_WATCHED_PATH, {});
+    auto child = test_support::ChildProcess::spawn(BRQ_WATCHED_PATH, {});
     ASSERT_TRUE(child.has_value()) << child.error();
     auto process = os::ProcessWatch::open(child->pid());
     ASSERT_TRUE(process.has_value());

@@ -1,7 +1,7 @@
 #pragma once
 // The operations the capture logic needs from the system, as a small
 // interface: Windows puts COM and the audio engine behind it, the Linux port
-// a stand-in without process capture, and the tests a scripted source.
+// the PipeWire sound server, and the tests a scripted source.
 // Failures come back as texts already rendered for people; the logic adds
 // the step's prefix.
 

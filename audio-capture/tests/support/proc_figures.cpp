@@ -5,7 +5,7 @@
 #include <sstream>
 #include <string>
 
-namespace e2e {
+namespace test_support {
 namespace {
 
 // "0100007F:1F90" -> 0x1F90
@@ -55,4 +55,4 @@ std::optional<std::size_t> resident_kib(std::uint32_t pid) {
     return std::nullopt;
 }
 
-}  // namespace e2e
+}  // namespace test_support

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace e2e {
+namespace test_support {
 
 // Bytes queued for sending and not yet acknowledged on the established
 // loopback TCP connection from local_port to remote_port; nullopt when there
@@ -17,4 +17,4 @@ namespace e2e {
 [[nodiscard]] std::optional<std::size_t> open_descriptors(std::uint32_t pid);
 [[nodiscard]] std::optional<std::size_t> resident_kib(std::uint32_t pid);
 
-}  // namespace e2e
+}  // namespace test_support

@@ -7,7 +7,7 @@
 #include "os/fs.hpp"
 #include "os/process.hpp"
 
-namespace e2e {
+namespace test_support {
 
 std::vector<LogRecord> parse_log(const std::string& content) {
     std::vector<LogRecord> records;
@@ -48,8 +48,8 @@ std::vector<std::string> messages_of(const std::vector<LogRecord>& records) {
     return messages;
 }
 
-support::ChildProcess start_watched(const std::vector<std::string>& extra_args) {
-    auto child = support::ChildProcess::spawn(BRQ_WATCHED_PATH, extra_args);
+test_support::ChildProcess start_watched(const std::vector<std::string>& extra_args) {
+    auto child = test_support::ChildProcess::spawn(BRQ_WATCHED_PATH, extra_args);
     if (!child) {
         ADD_FAILURE() << "cannot start the watched process: " << child.error();
         std::abort();
@@ -60,7 +60,7 @@ support::ChildProcess start_watched(const std::vector<std::string>& extra_args) 
 namespace {
 
 std::filesystem::path fs_path(const std::string& utf8) {
-    const std::string native = support::native_path(utf8);
+    const std::string native = test_support::native_path(utf8);
     return std::filesystem::path(std::u8string(native.begin(), native.end()));
 }
 
@@ -78,7 +78,7 @@ std::filesystem::path copy_into(const std::string& folder, const std::string& fi
 
 }  // namespace
 
-ProgramRun::ProgramRun(std::vector<std::string> args, support::EnvOverrides env,
+ProgramRun::ProgramRun(std::vector<std::string> args, test_support::EnvOverrides env,
                        const std::vector<std::string>& beside_program)
     : log_path_(folder_.file("audio.log")) {
     start(std::move(args), std::move(env), beside_program);
@@ -88,7 +88,7 @@ std::string ProgramRun::with_folder(const std::string& text) const {
     return text.starts_with("{dir}") ? folder_.path() + text.substr(5) : text;
 }
 
-void ProgramRun::start(std::vector<std::string> args, support::EnvOverrides env,
+void ProgramRun::start(std::vector<std::string> args, test_support::EnvOverrides env,
                        const std::vector<std::string>& beside_program) {
     for (auto& arg : args) {
         arg = arg == "{info}" ? info_path() : with_folder(arg);
@@ -104,7 +104,7 @@ void ProgramRun::start(std::vector<std::string> args, support::EnvOverrides env,
         const std::u8string copy = copy_into(folder_.file("bin"), program).u8string();
         program.assign(copy.begin(), copy.end());
     }
-    auto child = support::ChildProcess::spawn(program, args, env);
+    auto child = test_support::ChildProcess::spawn(program, args, env);
     if (!child) {
         ADD_FAILURE() << "cannot start the program: " << child.error();
         return;
@@ -112,7 +112,7 @@ void ProgramRun::start(std::vector<std::string> args, support::EnvOverrides env,
     child_.emplace(std::move(*child));
 }
 
-std::optional<support::ExitStatus> ProgramRun::wait(std::chrono::milliseconds timeout) {
+std::optional<test_support::ExitStatus> ProgramRun::wait(std::chrono::milliseconds timeout) {
     if (!child_) return std::nullopt;
     return child_->wait_for(timeout);
 }
@@ -123,7 +123,7 @@ std::vector<std::string> ProgramRun::log_messages() const {
 }
 
 bool ProgramRun::wait_for_log(const std::string& message, std::chrono::milliseconds timeout) const {
-    return support::wait_until(
+    return test_support::wait_until(
         [&] {
             for (const auto& m : log_messages())
                 if (m == message) return true;
@@ -134,7 +134,7 @@ bool ProgramRun::wait_for_log(const std::string& message, std::chrono::milliseco
 
 std::optional<common::InfoFields> ProgramRun::wait_for_info(std::chrono::milliseconds timeout) const {
     std::optional<common::InfoFields> info;
-    (void)support::wait_until(
+    (void)test_support::wait_until(
         [&] {
             auto fields = common::parse_info_json(os::read_file(info_path()).value_or(""));
             if (fields) info = std::move(*fields);
@@ -151,4 +151,4 @@ std::vector<std::string> ProgramRun::standard_args(std::uint32_t pid, std::vecto
     return args;
 }
 
-}  // namespace e2e
+}  // namespace test_support

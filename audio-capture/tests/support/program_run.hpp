@@ -11,7 +11,7 @@
 #include "support/child_process.hpp"
 #include "support/temp_dir.hpp"
 
-namespace e2e {
+namespace test_support {
 
 using namespace std::chrono_literals;
 
@@ -31,7 +31,7 @@ struct LogRecord {
 [[nodiscard]] std::vector<std::string> messages_of(const std::vector<LogRecord>& records);
 
 // A long-running watched process of the test suite's own.
-[[nodiscard]] support::ChildProcess start_watched(const std::vector<std::string>& extra_args = {});
+[[nodiscard]] test_support::ChildProcess start_watched(const std::vector<std::string>& extra_args = {});
 
 class ProgramRun {
 public:
@@ -41,35 +41,35 @@ public:
     // unless the overrides say otherwise. With `beside_program`, a copy of the
     // program runs from a folder of the test's own, with copies of these
     // files beside it.
-    explicit ProgramRun(std::vector<std::string> args, support::EnvOverrides env = {},
+    explicit ProgramRun(std::vector<std::string> args, test_support::EnvOverrides env = {},
                         const std::vector<std::string>& beside_program = {});
 
     [[nodiscard]] const std::string& log_path() const { return log_path_; }
     [[nodiscard]] std::string appdata() const { return folder_.file("appdata"); }
     [[nodiscard]] std::string info_path() const { return folder_.file("info.json"); }
-    [[nodiscard]] const support::TempDir& folder() const { return folder_; }
+    [[nodiscard]] const test_support::TempDir& folder() const { return folder_; }
 
     // Waits for the program to end; nullopt when it still runs after the time-out.
-    [[nodiscard]] std::optional<support::ExitStatus> wait(std::chrono::milliseconds timeout = 10s);
+    [[nodiscard]] std::optional<test_support::ExitStatus> wait(std::chrono::milliseconds timeout = 10s);
     [[nodiscard]] std::vector<std::string> log_messages() const;
     // Waits until the log holds a record with this message.
     [[nodiscard]] bool wait_for_log(const std::string& message, std::chrono::milliseconds timeout = 10s) const;
     // Waits until the info file exists and parses.
     [[nodiscard]] std::optional<common::InfoFields> wait_for_info(std::chrono::milliseconds timeout = 10s) const;
-    [[nodiscard]] support::ChildProcess& process() { return *child_; }
+    [[nodiscard]] test_support::ChildProcess& process() { return *child_; }
 
     // The usual arguments: include mode for the pid, the token, the info file.
     [[nodiscard]] static std::vector<std::string> standard_args(std::uint32_t pid,
                                                                 std::vector<std::string> extra = {});
 
 private:
-    void start(std::vector<std::string> args, support::EnvOverrides env,
+    void start(std::vector<std::string> args, test_support::EnvOverrides env,
                const std::vector<std::string>& beside_program);
     [[nodiscard]] std::string with_folder(const std::string& text) const;
 
-    support::TempDir folder_;
+    test_support::TempDir folder_;
     std::string log_path_;
-    std::optional<support::ChildProcess> child_;
+    std::optional<test_support::ChildProcess> child_;
 };
 
-}  // namespace e2e
+}  // namespace test_support

@@ -6,7 +6,7 @@
 #include "capture/capture_thread.hpp"
 #include "os/text.hpp"
 
-namespace audio::test {
+namespace test_support {
 
 ScriptedPacket ScriptedPacket::audio(std::uint32_t frame_count, std::uint8_t first) {
     ScriptedPacket packet;
@@ -269,7 +269,7 @@ std::optional<capture::StartReport> wait_start_report(capture::StartReceiver& st
     if (report) {
         return std::move(*report);
     }
-    if (report.error() == RecvError::Disconnected) {
+    if (report.error() == audio::RecvError::Disconnected) {
         return std::nullopt;
     }
     std::fprintf(stderr, "no start report within 10 s\n");
@@ -296,4 +296,4 @@ void clear_logged_lines() {
     g_log.clear();
 }
 
-}  // namespace audio::test
+}  // namespace test_support

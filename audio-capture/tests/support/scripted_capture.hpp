@@ -19,7 +19,10 @@
 #include "capture/capture_context.hpp"
 #include "capture/capture_platform.hpp"
 
-namespace audio::test {
+namespace test_support {
+
+namespace capture = audio::capture;
+namespace protocol = audio::protocol;
 
 struct ScriptedPacket {
     std::vector<std::uint8_t> bytes;  // what the data pointer shows (may be garbage for silent packets)
@@ -142,4 +145,4 @@ void record_log(std::string_view message);
 [[nodiscard]] std::vector<std::string> logged_lines();
 void clear_logged_lines();
 
-}  // namespace audio::test
+}  // namespace test_support

@@ -13,7 +13,7 @@
 #include "support/child_process.hpp"
 #include "support/temp_dir.hpp"
 
-namespace e2e {
+namespace test_support {
 
 struct SoundServerOptions {
     bool pulse = false;  // also pipewire-pulse, for PulseAudio players
@@ -31,14 +31,14 @@ public:
 
     [[nodiscard]] bool ready() const { return !pids_.empty(); }
     // The environment of the server's clients (players, the program).
-    [[nodiscard]] const support::EnvOverrides& client_env() const { return env_; }
+    [[nodiscard]] const test_support::EnvOverrides& client_env() const { return env_; }
     // Stops the pipewire daemon alone, as a crash or a logout would.
     void stop_daemon();
     // A folder for the test's own files (tones).
     [[nodiscard]] std::string file(const std::string& name) const { return folder_.file(name); }
 
     // Starts a player with the server's environment; its output is discarded.
-    [[nodiscard]] support::ChildProcess play(const std::string& program, const std::vector<std::string>& args) const;
+    [[nodiscard]] test_support::ChildProcess play(const std::string& program, const std::vector<std::string>& args) const;
 
 private:
     struct Adopted {
@@ -47,9 +47,9 @@ private:
     };
     void stop(Adopted& process);
 
-    support::TempDir folder_;
-    support::EnvOverrides env_;
+    test_support::TempDir folder_;
+    test_support::EnvOverrides env_;
     std::vector<Adopted> pids_;  // in start order
 };
 
-}  // namespace e2e
+}  // namespace test_support

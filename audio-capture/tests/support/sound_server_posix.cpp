@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <thread>
 
-namespace e2e {
+namespace test_support {
 namespace {
 
 using namespace std::chrono_literals;
@@ -39,7 +39,7 @@ SoundServer::SoundServer(SoundServerOptions options) {
     // inherits them and can wait for them.
     ::prctl(PR_SET_CHILD_SUBREAPER, 1);
     const std::string dir = folder_.file("server");
-    auto script = support::ChildProcess::spawn(
+    auto script = test_support::ChildProcess::spawn(
         "/bin/sh", {"-c", "exec \"$0\" start \"$1\" $2 2>\"$1.errors\"", BRQ_SOUND_SERVER_SCRIPT, dir,
                     options.pulse ? "--pulse" : ""});
     if (!script) {
@@ -47,12 +47,12 @@ SoundServer::SoundServer(SoundServerOptions options) {
         return;
     }
     const auto status = script->wait_for(START_LIMIT);
-    const auto errors = support::read_whole_file(dir + ".errors").value_or("");
+    const auto errors = test_support::read_whole_file(dir + ".errors").value_or("");
     if (status != 0u) {
         ADD_FAILURE() << "private sound server did not start within 60 s: " << errors;
     }
     for (const char* name : {"pipewire", "wireplumber", "pipewire-pulse"}) {
-        if (auto pid = support::read_whole_file(dir + "/" + name + ".pid")) {
+        if (auto pid = test_support::read_whole_file(dir + "/" + name + ".pid")) {
             pids_.push_back({name, static_cast<std::uint32_t>(std::stoul(*pid))});
         }
     }
@@ -92,8 +92,8 @@ void SoundServer::stop(Adopted& process) {
     process.pid = 0;
 }
 
-support::ChildProcess SoundServer::play(const std::string& program, const std::vector<std::string>& args) const {
-    auto child = support::ChildProcess::spawn(program, args, env_);
+test_support::ChildProcess SoundServer::play(const std::string& program, const std::vector<std::string>& args) const {
+    auto child = test_support::ChildProcess::spawn(program, args, env_);
     if (!child) {
         ADD_FAILURE() << "cannot start " << program << ": " << child.error();
         std::abort();
@@ -101,4 +101,4 @@ support::ChildProcess SoundServer::play(const std::string& program, const std::v
     return std::move(*child);
 }
 
-}  // namespace e2e
+}  // namespace test_support

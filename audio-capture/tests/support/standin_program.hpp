@@ -9,7 +9,7 @@
 #include "loopback_standin/standin_signal.hpp"
 #include "support/program_run.hpp"
 
-namespace e2e {
+namespace test_support {
 
 // The engine's report: the calls it answered with their results, then
 // "violation: ", "error: ", "delivered: " and "live: " lines, and "exit" once
@@ -45,9 +45,9 @@ struct StandinProgram {
     [[nodiscard]] std::string end_record() const;
 
     std::string mode_option;
-    support::ChildProcess watched;
+    test_support::ChildProcess watched;
     ProgramRun run;
     std::uint16_t port = 0;
 };
 
-}  // namespace e2e
+}  // namespace test_support

@@ -10,7 +10,7 @@
 
 #include "os/fs.hpp"
 
-namespace e2e {
+namespace test_support {
 namespace {
 
 constexpr const char* REPORT_FILE = "standin-report.txt";
@@ -37,7 +37,7 @@ void prefer_mmdevapi_beside_the_program() {
     RegCloseKey(key);
 }
 
-support::EnvOverrides standin_environment(const std::string& faults) {
+test_support::EnvOverrides standin_environment(const std::string& faults) {
     prefer_mmdevapi_beside_the_program();
     return {{"BRQ_STANDIN_FAULTS", faults}, {"BRQ_STANDIN_REPORT", std::string("{dir}\\") + REPORT_FILE}};
 }
@@ -93,7 +93,7 @@ StandinReport StandinProgram::report() const {
 
 StandinReport StandinProgram::finish() {
     watched.kill();
-    EXPECT_EQ(run.wait(10s), std::optional<support::ExitStatus>(0)) << "the program ends with its watched process";
+    EXPECT_EQ(run.wait(10s), std::optional<test_support::ExitStatus>(0)) << "the program ends with its watched process";
     StandinReport last = report();
     EXPECT_TRUE(last.complete()) << "the engine wrote its report at exit (no report: Wine loaded its own mmdevapi.dll)";
     return last;
@@ -104,4 +104,4 @@ std::string StandinProgram::end_record() const {
                                           : "encerrando: o processo do Discord terminou";
 }
 
-}  // namespace e2e
+}  // namespace test_support

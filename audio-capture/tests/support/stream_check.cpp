@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace e2e {
+namespace test_support {
 
 std::optional<int> sawtooth_phase(std::span<const std::uint8_t> frame) {
     if (frame.size() != 1920) return std::nullopt;
@@ -53,4 +53,4 @@ FakeSourceProgram::FakeSourceProgram(std::vector<std::string> extra)
     port = info->port;
 }
 
-}  // namespace e2e
+}  // namespace test_support

@@ -9,7 +9,7 @@
 #include "support/program_run.hpp"
 #include "client/ws_client.hpp"
 
-namespace e2e {
+namespace test_support {
 
 inline const std::string FORMAT_MESSAGE =
     R"({"type":"format","sampleRate":48000,"channels":2,"format":"s16le","frameMs":10,"frameBytes":1920})";
@@ -36,9 +36,9 @@ private:
 // Starts the program in fake-source mode watching a process of the test's.
 struct FakeSourceProgram {
     explicit FakeSourceProgram(std::vector<std::string> extra = {});
-    support::ChildProcess watched;
+    test_support::ChildProcess watched;
     ProgramRun run;
     std::uint16_t port = 0;
 };
 
-}  // namespace e2e
+}  // namespace test_support

@@ -13,7 +13,7 @@
 
 #include "client/ws_client.hpp"
 
-namespace e2e {
+namespace test_support {
 
 inline constexpr int TONE_AMPLITUDE = 8000;
 // A block hears a tone above the first level, and a tone that must not be
@@ -47,4 +47,4 @@ using BlockSource = std::function<std::optional<std::vector<std::uint8_t>>()>;
 [[nodiscard]] ToneSurvey survey_tones(const BlockSource& blocks, int wanted, const std::vector<int>& unwanted,
                                       int count, int limit);
 
-}  // namespace e2e
+}  // namespace test_support

@@ -7,7 +7,7 @@
 
 #include "wav_writer.hpp"
 
-namespace e2e {
+namespace test_support {
 namespace {
 
 constexpr int RATE = 48000;
@@ -97,4 +97,4 @@ ToneSurvey survey_tones(const BlockSource& blocks, int wanted, const std::vector
     return survey;
 }
 
-}  // namespace e2e
+}  // namespace test_support

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "server/frame.hpp"
+#include "server/ws_frame.hpp"
 #include "server/websocket_texts.hpp"
 
 namespace server {

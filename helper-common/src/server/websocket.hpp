@@ -4,7 +4,7 @@
 // Outgoing messages become one final, unmasked frame each and wait in a write
 // buffer until it holds WRITE_THRESHOLD bytes or the caller flushes. Incoming
 // bytes are received RECEIVE_CHUNK at a time and turned into messages by a
-// FrameReader. Pings are answered and a client's close is echoed
+// WsFrameReader. Pings are answered and a client's close is echoed
 // automatically; such a reply waits until the next write, flush or read.
 //
 // A time-out of the stream is returned as an Io error for which is_timeout()
@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "os/stream.hpp"
-#include "server/frame_reader.hpp"
+#include "server/ws_frame_reader.hpp"
 #include "server/message.hpp"
 #include "server/ws_error.hpp"
 
@@ -129,7 +129,7 @@ private:
     std::unique_ptr<std::uint8_t[]> in_;
     std::size_t in_begin_ = 0;
     std::size_t in_end_ = 0;
-    FrameReader reader_;
+    WsFrameReader reader_;
     std::optional<WsError> read_error_;  // the reader stopped at this error
 };
 

@@ -195,7 +195,7 @@ int main() {
         }
     }
 
-    std::optional<support::ChildProcess> child;
+    std::optional<test_support::ChildProcess> child;
     if (options.chain > 0) {
         std::vector<std::string> child_args = {"--chain", std::to_string(options.chain - 1), "--watch-parent",
                                                std::to_string(os::current_pid())};
@@ -205,7 +205,7 @@ int main() {
         if (options.sleep_ms) {
             child_args.insert(child_args.end(), {"--sleep-ms", std::to_string(*options.sleep_ms)});
         }
-        auto started = support::ChildProcess::spawn(support::current_executable_path(), child_args);
+        auto started = test_support::ChildProcess::spawn(test_support::current_executable_path(), child_args);
         if (!started) {
             std::fprintf(stderr, "brq-watched: %s\n", started.error().c_str());
             return 5;

@@ -14,7 +14,7 @@
 
 #include "os/owned_handle.hpp"
 
-namespace support {
+namespace test_support {
 
 // Changes to the inherited environment: name -> value, nullopt removes the
 // variable. On Windows names match regardless of case.
@@ -83,4 +83,4 @@ private:
 // The path of the running executable.
 [[nodiscard]] std::string current_executable_path();
 
-}  // namespace support
+}  // namespace test_support

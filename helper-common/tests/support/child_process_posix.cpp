@@ -15,7 +15,7 @@
 
 extern char** environ;
 
-namespace support {
+namespace test_support {
 namespace {
 
 using std::chrono::milliseconds;
@@ -140,4 +140,4 @@ std::string current_executable_path() {
     return buffer;
 }
 
-}  // namespace support
+}  // namespace test_support

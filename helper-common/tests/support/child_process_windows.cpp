@@ -4,7 +4,7 @@
 
 #include "support/child_process.hpp"
 
-namespace support {
+namespace test_support {
 namespace {
 
 using std::chrono::milliseconds;
@@ -196,4 +196,4 @@ void ChildProcess::kill() {
     }
 }
 
-}  // namespace support
+}  // namespace test_support

@@ -4,7 +4,7 @@
 
 #include "os/fs.hpp"
 
-namespace support {
+namespace test_support {
 
 void set_env(const std::string& name, const std::optional<std::string>& value) {
 #ifdef _WIN32
@@ -27,4 +27,4 @@ ScopedEnv::ScopedEnv(std::string name, const std::optional<std::string>& value)
 
 ScopedEnv::~ScopedEnv() { set_env(name_, old_); }
 
-}  // namespace support
+}  // namespace test_support

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-namespace support {
+namespace test_support {
 
 // Sets (or, with nullopt, removes) an environment variable of this process
 // for the scope of a test, restoring the old value afterwards.
@@ -22,4 +22,4 @@ private:
 // Sets or removes a variable of this process's environment.
 void set_env(const std::string& name, const std::optional<std::string>& value);
 
-}  // namespace support
+}  // namespace test_support

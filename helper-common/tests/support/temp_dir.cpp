@@ -9,7 +9,7 @@
 #include <sstream>
 #include <thread>
 
-namespace support {
+namespace test_support {
 namespace {
 
 namespace fs = std::filesystem;
@@ -83,4 +83,4 @@ bool wait_until(const std::function<bool()>& condition, std::chrono::millisecond
     return true;
 }
 
-}  // namespace support
+}  // namespace test_support

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace support {
+namespace test_support {
 
 // A new, empty folder under the system's temporary folder, unique to this
 // object; removed with everything in it when the object goes away. A failure
@@ -38,4 +38,4 @@ private:
 [[nodiscard]] bool wait_until(const std::function<bool()>& condition,
                               std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
-}  // namespace support
+}  // namespace test_support

@@ -1,4 +1,4 @@
-#include "server/frame.hpp"
+#include "server/ws_frame.hpp"
 
 namespace server {
 
@@ -16,7 +16,7 @@ std::size_t frame_header_size(std::uint8_t second_byte) {
     return size;
 }
 
-std::optional<ParsedFrameHeader> parse_frame_header(std::span<const std::uint8_t> bytes) {
+std::optional<ParsedWsFrameHeader> parse_frame_header(std::span<const std::uint8_t> bytes) {
     if (bytes.size() < 2) {
         return std::nullopt;
     }
@@ -24,8 +24,8 @@ std::optional<ParsedFrameHeader> parse_frame_header(std::span<const std::uint8_t
     if (bytes.size() < size) {
         return std::nullopt;
     }
-    ParsedFrameHeader parsed;
-    FrameHeader& h = parsed.header;
+    ParsedWsFrameHeader parsed;
+    WsFrameHeader& h = parsed.header;
     parsed.size = size;
     h.fin = (bytes[0] & 0x80) != 0;
     h.reserved = static_cast<std::uint8_t>((bytes[0] >> 4) & 0x07);
@@ -50,7 +50,7 @@ std::optional<ParsedFrameHeader> parse_frame_header(std::span<const std::uint8_t
     return parsed;
 }
 
-void append_frame_header(std::vector<std::uint8_t>& out, const FrameHeader& header) {
+void append_frame_header(std::vector<std::uint8_t>& out, const WsFrameHeader& header) {
     out.push_back(static_cast<std::uint8_t>((header.fin ? 0x80 : 0) | ((header.reserved & 0x07) << 4) |
                                             (header.opcode & 0x0F)));
     const std::uint8_t mask_bit = header.masked ? 0x80 : 0;
@@ -75,7 +75,7 @@ void append_frame_header(std::vector<std::uint8_t>& out, const FrameHeader& head
 void append_frame(std::vector<std::uint8_t>& out, Opcode opcode, std::span<const std::uint8_t> payload) {
     // No reserve here: an exact reserve per frame would defeat the vector's
     // geometric growth when many frames are queued back to back.
-    append_frame_header(out, FrameHeader{.opcode = static_cast<std::uint8_t>(opcode), .payload_length = payload.size()});
+    append_frame_header(out, WsFrameHeader{.opcode = static_cast<std::uint8_t>(opcode), .payload_length = payload.size()});
     out.insert(out.end(), payload.begin(), payload.end());
 }
 

@@ -1,4 +1,4 @@
-#include "server/frame_reader.hpp"
+#include "server/ws_frame_reader.hpp"
 
 #include <algorithm>
 
@@ -48,7 +48,7 @@ std::optional<CloseFrame> close_reply(const std::optional<CloseFrame>& received)
     return CloseFrame{1002, std::string(texts::PROTOCOL_VIOLATION)};
 }
 
-WsResult<void> FrameReader::start_frame(const FrameHeader& h) {
+WsResult<void> WsFrameReader::start_frame(const WsFrameHeader& h) {
     // The length is judged before anything else so that no payload of a
     // frame that cannot be accepted is ever buffered.
     if (h.payload_length > MAX_FRAME_PAYLOAD) {
@@ -101,7 +101,7 @@ WsResult<void> FrameReader::start_frame(const FrameHeader& h) {
     return {};
 }
 
-void FrameReader::take_payload(std::span<const std::uint8_t>& input, std::size_t count) {
+void WsFrameReader::take_payload(std::span<const std::uint8_t>& input, std::size_t count) {
     std::vector<std::uint8_t>& target = header_->is_control() ? control_ : message_;
     const std::size_t start = target.size();
     target.insert(target.end(), input.begin(), input.begin() + static_cast<std::ptrdiff_t>(count));
@@ -110,8 +110,8 @@ void FrameReader::take_payload(std::span<const std::uint8_t>& input, std::size_t
     input = input.subspan(count);
 }
 
-WsResult<std::optional<Message>> FrameReader::finish_frame() {
-    const FrameHeader h = *header_;
+WsResult<std::optional<Message>> WsFrameReader::finish_frame() {
+    const WsFrameHeader h = *header_;
     header_.reset();
     payload_done_ = 0;
     if (h.is_control()) {
@@ -142,7 +142,7 @@ WsResult<std::optional<Message>> FrameReader::finish_frame() {
     return Message::binary(std::move(message_));
 }
 
-WsResult<std::optional<Message>> FrameReader::consume(std::span<const std::uint8_t>& input) {
+WsResult<std::optional<Message>> WsFrameReader::consume(std::span<const std::uint8_t>& input) {
     while (!input.empty()) {
         if (!header_) {
             const std::size_t need = header_have_ < 2 ? 2 : frame_header_size(header_bytes_[1]);

@@ -11,7 +11,7 @@
 #include <span>
 #include <vector>
 
-#include "server/frame.hpp"
+#include "server/ws_frame.hpp"
 #include "server/message.hpp"
 #include "server/utf8.hpp"
 #include "server/ws_error.hpp"
@@ -21,7 +21,7 @@ namespace server {
 inline constexpr std::uint64_t MAX_FRAME_PAYLOAD = 16u * 1024 * 1024;  // 16 MiB
 inline constexpr std::uint64_t MAX_MESSAGE_SIZE = 64u * 1024 * 1024;   // 64 MiB, after joining
 
-class FrameReader {
+class WsFrameReader {
 public:
     // Consumes bytes from the front of `input` until a message is complete
     // (returned, with the rest of `input` left for later) or `input` is used
@@ -29,13 +29,13 @@ public:
     [[nodiscard]] WsResult<std::optional<Message>> consume(std::span<const std::uint8_t>& input);
 
 private:
-    [[nodiscard]] WsResult<void> start_frame(const FrameHeader& header);
+    [[nodiscard]] WsResult<void> start_frame(const WsFrameHeader& header);
     void take_payload(std::span<const std::uint8_t>& input, std::size_t count);
     [[nodiscard]] WsResult<std::optional<Message>> finish_frame();
 
     std::array<std::uint8_t, MAX_FRAME_HEADER_SIZE> header_bytes_{};
     std::size_t header_have_ = 0;
-    std::optional<FrameHeader> header_;  // the frame whose payload is arriving
+    std::optional<WsFrameHeader> header_;  // the frame whose payload is arriving
     std::uint64_t payload_done_ = 0;     // payload bytes of that frame received so far
 
     std::vector<std::uint8_t> control_;  // payload of a control frame
