@@ -14,19 +14,21 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_L
   list(APPEND BRQ_TEST_WARNINGS -Wno-restrict)
 endif()
 
-# Product code: strict warnings, and on Windows the Unicode API.
-function(brq_product_target target)
-  target_compile_options(${target} PRIVATE ${BRQ_WARNINGS})
+# Every target: its warnings, and on Windows the Unicode API.
+function(brq_target_defaults target warnings)
+  target_compile_options(${target} PRIVATE ${warnings})
   if(WIN32)
     target_compile_definitions(${target} PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
   endif()
 endfunction()
 
+# Product code gets the strict warnings, tests their own set.
+function(brq_product_target target)
+  brq_target_defaults(${target} "${BRQ_WARNINGS}")
+endfunction()
+
 function(brq_test_target target)
-  target_compile_options(${target} PRIVATE ${BRQ_TEST_WARNINGS})
-  if(WIN32)
-    target_compile_definitions(${target} PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
-  endif()
+  brq_target_defaults(${target} "${BRQ_TEST_WARNINGS}")
 endfunction()
 
 # Keeps the files of this platform: a file ending in _windows.cpp is built
